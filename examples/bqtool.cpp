@@ -1,0 +1,2 @@
+// bqtool: the example program (being written).
+int main() { return 0; }
