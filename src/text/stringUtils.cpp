@@ -1,0 +1,278 @@
+//===- text/stringUtils.cpp - String utilities ----------------------------===//
+//
+// BQStringUtils: number formatting and parsing, case mapping, comparison
+// without regard to case, plain widening and narrowing, and the four
+// operations that hand freshly allocated arrays to their caller.
+//
+// Buffer sizes are computed in size_t. A length + 1 or 4 * length + 1 that
+// would not fit in size_t (or exceed what new[] can address) is treated as
+// an allocation failure, so a huge text can neither wrap a size around nor
+// make a conversion write past the end of its buffer.
+//
+//===----------------------------------------------------------------------===//
+#include "brackwell/stringUtils.h"
+
+#include "brackwell/ConvertUTF.h"
+#include "brackwell/utilTokenizer.h"
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+#include <new>
+#include <strings.h>
+
+namespace Brackwell {
+
+namespace {
+
+/// Allocates `count` elements of T with the non-throwing array new; null
+/// when the memory is exhausted or the byte size would not fit in size_t.
+template <class T> T* allocArray(std::size_t count) {
+  if (count == 0 || count > SIZE_MAX / sizeof(T) / 2)
+    return nullptr;
+  return new (std::nothrow) T[count];
+}
+
+/// Like allocArray, but throws BQUtilException(8) instead of returning null.
+template <class T> T* allocOrThrow(std::size_t count) {
+  T* buffer = allocArray<T>(count);
+  if (!buffer)
+    throw BQUtilException(8);
+  return buffer;
+}
+
+/// Owns a working buffer until the end of the scope.
+template <class T> struct BufferGuard {
+  T* p;
+  explicit BufferGuard(T* buffer) : p(buffer) {}
+  ~BufferGuard() { delete[] p; }
+  BufferGuard(BufferGuard const&) = delete;
+  BufferGuard& operator=(BufferGuard const&) = delete;
+};
+
+/// Narrows one wide character to its lowest 8 bits.
+char narrowUnit(wchar_t c) {
+  return static_cast<char>(
+      static_cast<unsigned char>(static_cast<std::uint32_t>(c) & 0xFFu));
+}
+
+/// Narrows `length` wide characters into a working buffer; the result
+/// ends at the first zero byte of the buffer.
+std::string narrow(wchar_t const* text, std::size_t length) {
+  BufferGuard<char> buf(allocOrThrow<char>(length + 1));
+  for (std::size_t i = 0; i < length; ++i)
+    buf.p[i] = narrowUnit(text[i]);
+  buf.p[length] = '\0';
+  return std::string(buf.p);
+}
+
+/// Maps each byte of `text` through `fn` (tolower or toupper).
+std::string mapNarrow(char const* text, int (*fn)(int)) {
+  if (!text)
+    return std::string();
+  std::size_t length = std::strlen(text);
+  BufferGuard<char> buf(allocOrThrow<char>(length + 1));
+  for (std::size_t i = 0; i < length; ++i)
+    buf.p[i] = static_cast<char>(fn(static_cast<unsigned char>(text[i])));
+  buf.p[length] = '\0';
+  return std::string(buf.p, length);
+}
+
+/// Maps each wide character of `text` through `fn` (towlower or towupper).
+std::wstring mapWide(wchar_t const* text, std::wint_t (*fn)(std::wint_t)) {
+  if (!text)
+    return std::wstring();
+  std::size_t length = std::wcslen(text);
+  BufferGuard<wchar_t> buf(allocOrThrow<wchar_t>(length + 1));
+  for (std::size_t i = 0; i < length; ++i)
+    buf.p[i] = static_cast<wchar_t>(fn(static_cast<std::wint_t>(text[i])));
+  buf.p[length] = L'\0';
+  return std::wstring(buf.p, length);
+}
+
+/// Copies a zero-terminated narrow text into a new array; throws
+/// BQUtilException(8) when the array cannot be allocated.
+char* copyNew(char const* text) {
+  if (!text)
+    return nullptr;
+  std::size_t length = std::strlen(text);
+  char* result = allocOrThrow<char>(length + 1);
+  std::memcpy(result, text, length + 1);
+  return result;
+}
+
+} // namespace
+
+// --- numbers -------------------------------------------------------------
+
+void BQStringUtils::itoa(int value, std::string& out) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%d", value);
+  out = buf;
+}
+
+std::string BQStringUtils::itoa(int value) {
+  std::string out;
+  itoa(value, out);
+  return out;
+}
+
+void BQStringUtils::itoa(int value, std::wstring& out) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%d", value);
+  std::wstring wide = towcs(static_cast<char const*>(buf));
+  out.swap(wide);
+}
+
+long BQStringUtils::atol(std::string const& text) {
+  return std::strtol(text.c_str(), nullptr, 10);
+}
+
+long BQStringUtils::atol(std::wstring const& text) {
+  return atol(tostr(text));
+}
+
+double BQStringUtils::atod(std::string const& text) {
+  return std::strtod(text.c_str(), nullptr);
+}
+
+double BQStringUtils::atod(std::wstring const& text) {
+  return atod(tostr(text));
+}
+
+// --- case mapping ----------------------------------------------------------
+
+std::string BQStringUtils::toLower(char const* text) {
+  return mapNarrow(text, [](int c) { return std::tolower(c); });
+}
+
+std::wstring BQStringUtils::toLower(wchar_t const* text) {
+  return mapWide(text, [](std::wint_t c) { return std::towlower(c); });
+}
+
+std::string BQStringUtils::toUpper(char const* text) {
+  return mapNarrow(text, [](int c) { return std::toupper(c); });
+}
+
+std::wstring BQStringUtils::toUpper(wchar_t const* text) {
+  return mapWide(text, [](std::wint_t c) { return std::towupper(c); });
+}
+
+// --- comparison ------------------------------------------------------------
+
+int BQStringUtils::compare_no_case(char const* a, char const* b) {
+  return ::strcasecmp(a, b);
+}
+
+int BQStringUtils::compare_no_case(std::string const& a,
+                                   std::string const& b) {
+  return ::strcasecmp(a.c_str(), b.c_str());
+}
+
+int BQStringUtils::compare_no_case(wchar_t const* a, wchar_t const* b) {
+  return std::wcscmp(a, b);
+}
+
+int BQStringUtils::compare_no_case(std::wstring const& a,
+                                   std::wstring const& b) {
+  std::string na = tostr(a);
+  std::string nb = tostr(b);
+  return ::strcasecmp(na.c_str(), nb.c_str());
+}
+
+// --- widening --------------------------------------------------------------
+
+std::wstring BQStringUtils::towcs(char const* text) {
+  if (!text || !*text)
+    return std::wstring();
+  std::size_t length = std::strlen(text);
+  BufferGuard<wchar_t> buf(allocOrThrow<wchar_t>(length + 1));
+  for (std::size_t i = 0; i < length; ++i)
+    buf.p[i] = static_cast<wchar_t>(static_cast<signed char>(text[i]));
+  buf.p[length] = L'\0';
+  return std::wstring(buf.p, length);
+}
+
+std::wstring BQStringUtils::towcs(std::string const& text) {
+  return towcs(text.c_str());
+}
+
+std::wstring BQStringUtils::towcs(wchar_t const* text) {
+  if (!text)
+    return std::wstring();
+  return std::wstring(text);
+}
+
+std::wstring BQStringUtils::towcs(std::wstring const& text) { return text; }
+
+// --- narrowing -------------------------------------------------------------
+
+std::string BQStringUtils::tostr(wchar_t const* text) {
+  if (!text || !*text)
+    return std::string();
+  return narrow(text, std::wcslen(text));
+}
+
+std::string BQStringUtils::tostr(std::wstring const& text) {
+  if (text.empty())
+    return std::string();
+  return narrow(text.data(), text.size());
+}
+
+std::string BQStringUtils::tostr(char const* text) {
+  if (!text)
+    return std::string();
+  return std::string(text);
+}
+
+std::string BQStringUtils::tostr(std::string const& text) { return text; }
+
+// --- arrays for the caller -------------------------------------------------
+
+char* BQStringUtils::WideToUTF8(wchar_t const* text) {
+  if (!text)
+    return nullptr;
+  std::size_t length = std::wcslen(text);
+  if (length > (SIZE_MAX - 1) / 4)
+    return nullptr;
+  std::size_t size = 4 * length + 1;
+  char* result = allocArray<char>(size);
+  if (!result)
+    return nullptr;
+  std::memset(result, 0, size);
+  const UTF32* source = reinterpret_cast<const UTF32*>(text);
+  UTF8* target = reinterpret_cast<UTF8*>(result);
+  // The terminator is converted too; the result code is not needed, the
+  // zero-filled array already ends the text wherever the conversion stops.
+  (void)ConvertUTF32toUTF8(&source, source + length + 1, &target,
+                           target + size, strictConversion);
+  return result;
+}
+
+wchar_t* BQStringUtils::UTF8ToWide(char const* text) {
+  if (!text)
+    return nullptr;
+  std::size_t length = std::strlen(text);
+  wchar_t* result = allocArray<wchar_t>(length + 1);
+  if (!result)
+    return nullptr;
+  for (std::size_t i = 0; i <= length; ++i)
+    result[i] = L'\0';
+  const UTF8* source = reinterpret_cast<const UTF8*>(text);
+  UTF32* target = reinterpret_cast<UTF32*>(result);
+  // Each UTF-8 byte yields at most one wide character, so the array always
+  // has room; the conversion stops at the first ill-formed sequence.
+  (void)ConvertUTF8toUTF32(&source, source + length + 1, &target,
+                           target + length + 1, strictConversion);
+  return result;
+}
+
+char* BQStringUtils::NativeToUTF8(char const* text) { return copyNew(text); }
+
+char* BQStringUtils::UTF8ToNative(char const* text) { return copyNew(text); }
+
+} // namespace Brackwell
