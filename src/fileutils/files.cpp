@@ -1,0 +1,220 @@
+//===- fileutils/files.cpp - Single files and their status ----------------===//
+//
+// BQFileUtils operations on one path: existence, streams, deletion, status,
+// directory creation, copying and moving of regular files.
+//
+//===----------------------------------------------------------------------===//
+#include "brackwell/fileUtils.h"
+
+#include <cstring>
+#include <new>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace Brackwell {
+
+namespace {
+
+// Size of the heap buffer that copyFile moves data through.
+constexpr std::size_t kCopyBufferSize = 1024;
+// Size of the stdio buffers given to the two streams of copyFile.
+constexpr std::size_t kStreamBufferSize = 64 * 1024;
+
+// stat() of a path's UTF-8 text; false for the null value. On 64-bit Linux
+// struct stat already carries 64-bit sizes and times.
+bool statPath(BQFileSpec const& path, struct stat& st) {
+  char const* p = path.utf8();
+  if (p == nullptr)
+    return false;
+  return ::stat(p, &st) == 0;
+}
+
+} // namespace
+
+bool BQFileUtils::fileExists(BQFileSpec const& path) {
+  struct stat st;
+  return statPath(path, st);
+}
+
+bool BQFileUtils::fileExists(char const* path) {
+  if (path == nullptr)
+    return false;
+  return fileExists(BQFileSpec(path, BQFileSpec::ENCODING_NATIVE));
+}
+
+std::FILE* BQFileUtils::open(BQFileSpec const& path, char const* mode) {
+  if (mode == nullptr || path.utf8() == nullptr)
+    return nullptr;
+  return std::fopen(path.utf8(), mode);
+}
+
+BQ_STATUS BQFileUtils::touch(BQFileSpec const& path) {
+  std::FILE* f = open(path, "a+b");
+  if (f == nullptr)
+    return BQ_STS_Failure;
+  std::fclose(f);
+  return BQ_STS_Success;
+}
+
+std::FILE* BQFileUtils::reopen(BQFileSpec const& path, char const* mode,
+                               std::FILE* stream) {
+  if (mode == nullptr)
+    return nullptr;
+  return std::freopen(path.utf8(), mode, stream);
+}
+
+bool BQFileUtils::isValidPath(BQFileSpec const& path) { return !path.empty(); }
+
+BQ_STATUS BQFileUtils::deleteFile(BQFileSpec const& path) {
+  char const* p = path.utf8();
+  if (p == nullptr || ::unlink(p) != 0)
+    return BQ_STS_FileDeleteFailed;
+  return BQ_STS_Success;
+}
+
+BQ_STATUS BQFileUtils::deleteFile(char const* path) {
+  if (path == nullptr)
+    return BQ_STS_FileDeleteFailed;
+  return deleteFile(BQFileSpec(path, BQFileSpec::ENCODING_NATIVE));
+}
+
+BQ_STATUS BQFileUtils::getStats(BQFileSpec const& path, BQFileStat& stat) {
+  struct stat st;
+  if (!statPath(path, st))
+    return BQ_STS_FileStatFailed;
+  stat.size = static_cast<std::int64_t>(st.st_size);
+  stat.accessTime = static_cast<std::int64_t>(st.st_atime);
+  stat.modificationTime = static_cast<std::int64_t>(st.st_mtime);
+  stat.statusChangeTime = static_cast<std::int64_t>(st.st_ctime);
+  stat.isDir = S_ISDIR(st.st_mode);
+  return BQ_STS_Success;
+}
+
+std::int64_t BQFileUtils::getFileSize(BQFileSpec const& path) {
+  BQFileStat st;
+  if (getStats(path, st) != BQ_STS_Success)
+    return -1;
+  return st.size;
+}
+
+bool BQFileUtils::isDirectory(BQFileSpec const& path) {
+  BQFileStat st;
+  if (getStats(path, st) != BQ_STS_Success)
+    return false;
+  return st.isDir;
+}
+
+BQ_STATUS BQFileUtils::createDirectory(BQFileSpec const& path,
+                                       bool makeParents) {
+  if (!isValidPath(path))
+    return BQ_STS_DirectoryCreateFailed;
+  if (isDirectory(path))
+    return BQ_STS_Success;
+  if (makeParents) {
+    BQFileSpec parent = path.dirname();
+    // A parent equal to its child (a lone backslash) ends the climb; the
+    // mkdir below is then the only attempt.
+    if (parent.utf8() != nullptr &&
+        std::strcmp(parent.utf8(), path.utf8()) != 0) {
+      BQ_STATUS st = createDirectory(parent, true);
+      if (st != BQ_STS_Success)
+        return st;
+    }
+  }
+  if (::mkdir(path.utf8(), 0777) == 0)
+    return BQ_STS_Success;
+  // Someone else may have made it between our test and our mkdir.
+  return isDirectory(path) ? BQ_STS_Success : BQ_STS_DirectoryCreateFailed;
+}
+
+std::int64_t BQFileUtils::getAccessTime(BQFileSpec const& path) {
+  BQFileStat st;
+  if (getStats(path, st) != BQ_STS_Success)
+    return 0;
+  return st.accessTime;
+}
+
+BQ_STATUS BQFileUtils::copyFile(BQFileSpec const& source,
+                                BQFileSpec const& target) {
+  struct stat srcStat;
+  if (!statPath(source, srcStat))
+    return BQ_STS_Failure;
+  // Opening the target for writing would empty it before it is read, so a
+  // copy onto the same file (same name, or same device and inode) is refused
+  // before anything is opened.
+  if (target.utf8() != nullptr &&
+      std::strcmp(source.utf8(), target.utf8()) == 0)
+    return BQ_STS_Failure;
+  struct stat dstStat;
+  if (statPath(target, dstStat) && dstStat.st_dev == srcStat.st_dev &&
+      dstStat.st_ino == srcStat.st_ino)
+    return BQ_STS_Failure;
+
+  std::FILE* in = open(source, "rb");
+  if (in == nullptr)
+    return BQ_STS_Failure;
+  std::FILE* out = open(target, "wb");
+  if (out == nullptr) {
+    std::fclose(in);
+    return BQ_STS_Failure;
+  }
+  // Larger stdio buffers cut the number of system calls; a failure here just
+  // keeps the default buffering.
+  std::setvbuf(in, nullptr, _IOFBF, kStreamBufferSize);
+  std::setvbuf(out, nullptr, _IOFBF, kStreamBufferSize);
+
+  char* buffer = new (std::nothrow) char[kCopyBufferSize];
+  if (buffer == nullptr) {
+    std::fclose(in);
+    std::fclose(out);
+    return BQ_STS_OutOfMemory;
+  }
+
+  BQ_STATUS result = BQ_STS_Success;
+  for (;;) {
+    std::size_t got = std::fread(buffer, 1, kCopyBufferSize, in);
+    std::size_t put = std::fwrite(buffer, 1, got, out);
+    if (put != got) {
+      result = BQ_STS_Failure;
+      break;
+    }
+    // A read error (a directory as source, an I/O error) would otherwise
+    // never reach end of file.
+    if (std::ferror(in)) {
+      result = BQ_STS_Failure;
+      break;
+    }
+    if (std::feof(in))
+      break;
+  }
+  delete[] buffer;
+  std::fclose(in);
+  std::fclose(out);
+  return result;
+}
+
+BQ_STATUS BQFileUtils::moveFile(BQFileSpec const& source,
+                                BQFileSpec const& target) {
+  char const* s = source.utf8();
+  char const* t = target.utf8();
+  if (s != nullptr && t != nullptr && ::rename(s, t) == 0)
+    return BQ_STS_Success;
+  // A move onto the same file is a no-op; copying would refuse it and
+  // deleting afterwards would lose it.
+  if (s != nullptr && t != nullptr) {
+    struct stat a, b;
+    if (std::strcmp(s, t) == 0 && statPath(source, a))
+      return BQ_STS_Success;
+    if (statPath(source, a) && statPath(target, b) && a.st_dev == b.st_dev &&
+        a.st_ino == b.st_ino)
+      return BQ_STS_Success;
+  }
+  BQ_STATUS st = copyFile(source, target);
+  if (st != BQ_STS_Success)
+    return st;
+  deleteFile(source);
+  return BQ_STS_Success;
+}
+
+} // namespace Brackwell

@@ -1,0 +1,301 @@
+// Tests of the temporary-file and process-path operations of BQFileUtils.
+#include "brackwell/fileUtils.h"
+#include "brackwell/utilTokenizer.h"
+#include "support/alloc_fault.h"
+#include "support/temp_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using Brackwell::BQFileSpec;
+using Brackwell::BQFileUtils;
+
+namespace {
+
+BQFileSpec P(std::string const& s) {
+  return BQFileSpec(s.c_str(), BQFileSpec::ENCODING_NATIVE);
+}
+
+std::string str(BQFileSpec const& p) {
+  return p.utf8() ? std::string(p.utf8()) : std::string("<null>");
+}
+
+// Saves TMPDIR, TEMP, PATH and the working directory; restores them when it
+// goes out of scope.
+class EnvGuard {
+public:
+  EnvGuard() {
+    for (int i = 0; i < 3; ++i) {
+      char const* v = std::getenv(kNames[i]);
+      m_set[i] = v != nullptr;
+      m_val[i] = v ? v : "";
+    }
+    char buf[4096];
+    m_cwd = ::getcwd(buf, sizeof buf) ? buf : "/";
+  }
+  ~EnvGuard() {
+    for (int i = 0; i < 3; ++i) {
+      if (m_set[i])
+        ::setenv(kNames[i], m_val[i].c_str(), 1);
+      else
+        ::unsetenv(kNames[i]);
+    }
+    if (::chdir(m_cwd.c_str()) != 0)
+      ADD_FAILURE() << "cannot restore the working directory";
+  }
+
+private:
+  static constexpr char const* kNames[3] = {"TMPDIR", "TEMP", "PATH"};
+  bool m_set[3];
+  std::string m_val[3];
+  std::string m_cwd;
+};
+constexpr char const* EnvGuard::kNames[3];
+
+std::string realCwd() {
+  char buf[4096];
+  return ::getcwd(buf, sizeof buf) ? buf : "<none>";
+}
+
+} // namespace
+
+TEST(TempDir, SourcesInOrder) {
+  EnvGuard guard;
+  bqtest::TempTree t;
+  t.mkdir("tmp");
+  t.mkdir("temp");
+  t.write("file", "x");
+  std::string withSlash = t.path("tmp") + "/", temp = t.path("temp"),
+              file = t.path("file"), nope = t.path("nope");
+  struct Case {
+    char const* tmpdir; // null: unset
+    char const* temp;
+    std::string expected;
+  } cases[] = {
+      {withSlash.c_str(), nullptr, withSlash},
+      {withSlash.c_str(), temp.c_str(), withSlash},
+      {"", temp.c_str(), "."},
+      {file.c_str(), temp.c_str(), "."},
+      {nope.c_str(), nullptr, "."},
+      {nullptr, temp.c_str(), temp},
+      {nullptr, "", "."},
+      {nullptr, nope.c_str(), "."},
+  };
+  for (auto const& c : cases) {
+    if (c.tmpdir) ::setenv("TMPDIR", c.tmpdir, 1); else ::unsetenv("TMPDIR");
+    if (c.temp) ::setenv("TEMP", c.temp, 1); else ::unsetenv("TEMP");
+    EXPECT_EQ(c.expected, str(BQFileUtils::getTempDir()))
+        << (c.tmpdir ? c.tmpdir : "-") << " " << (c.temp ? c.temp : "-");
+  }
+  ::unsetenv("TMPDIR");
+  ::unsetenv("TEMP");
+  struct stat st;
+  bool tmpIsDir = ::stat("/tmp", &st) == 0 && S_ISDIR(st.st_mode);
+  EXPECT_EQ(tmpIsDir ? "/tmp" : ".", str(BQFileUtils::getTempDir()));
+}
+
+TEST(TempDir, SetupTempDir) {
+  EnvGuard guard;
+  bqtest::TempTree t;
+  t.mkdir("d");
+  t.write("f", "x");
+  ::setenv("TMPDIR", t.path("d").c_str(), 1);
+  BQFileSpec a = P(t.path("d") + "//");
+  BQFileUtils::setupTempDir(a);
+  EXPECT_EQ(t.path("d") + "//", str(a));
+  BQFileSpec b = P(t.path("missing"));
+  BQFileUtils::setupTempDir(b);
+  EXPECT_EQ(".", str(b));
+  BQFileSpec c = P(t.path("f"));
+  BQFileUtils::setupTempDir(c);
+  EXPECT_EQ(".", str(c));
+  for (BQFileSpec e : {BQFileSpec(), P("")}) {
+    BQFileUtils::setupTempDir(e);
+    EXPECT_EQ(t.path("d"), str(e));
+  }
+}
+
+TEST(CreateTempFile, DefaultPrefixPermissionsAndUniqueness) {
+  EnvGuard guard;
+  bqtest::TempTree t;
+  t.mkdir("tmp");
+  ::setenv("TMPDIR", t.path("tmp").c_str(), 1);
+  ::umask(022);
+  BQFileSpec r1, r2;
+  ASSERT_EQ(0, BQFileUtils::createTempFile(BQFileSpec(), nullptr, r1));
+  ASSERT_EQ(0, BQFileUtils::createTempFile(P(""), nullptr, r2));
+  std::string prefix = t.path("tmp") + "/bqx";
+  for (BQFileSpec const* r : {&r1, &r2}) {
+    std::string s = str(*r);
+    ASSERT_EQ(prefix.size() + 6, s.size()) << s;
+    EXPECT_EQ(prefix, s.substr(0, prefix.size()));
+    EXPECT_EQ(std::string::npos, s.find("XXXXXX"));
+    struct stat st;
+    ASSERT_EQ(0, ::stat(s.c_str(), &st));
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(0600u, st.st_mode & 0777u);
+    EXPECT_EQ(0, st.st_size);
+    // The wide rendering, made after the call, names the same file.
+    std::wstring w(r->w_str());
+    EXPECT_EQ(std::wstring(s.begin(), s.end()), w);
+  }
+  EXPECT_NE(str(r1), str(r2));
+}
+
+TEST(CreateTempFile, PrefixAndFallbackDirectory) {
+  EnvGuard guard;
+  bqtest::TempTree t;
+  t.mkdir("d");
+  t.write("plain", "x");
+  ASSERT_EQ(0, ::chdir(t.root().c_str()));
+  BQFileSpec r;
+  ASSERT_EQ(0, BQFileUtils::createTempFile(P(t.path("d")), "log-", r));
+  EXPECT_EQ(0u, str(r).find(t.path("d") + "/log-"));
+  EXPECT_EQ(t.path("d").size() + 1 + 4 + 6, str(r).size());
+
+  BQFileSpec dirArg = P(t.path("nonexistent"));
+  ASSERT_EQ(0, BQFileUtils::createTempFile(dirArg, "p", r));
+  EXPECT_EQ(t.path("nonexistent"), str(dirArg)); // caller's value untouched
+  EXPECT_EQ(0u, str(r).find("./p"));
+  struct stat st;
+  EXPECT_EQ(0, ::stat((t.root() + "/" + str(r).substr(2)).c_str(), &st));
+  ASSERT_EQ(0, BQFileUtils::createTempFile(P(t.path("plain")), "q", r));
+  EXPECT_EQ(0u, str(r).find("./q"));
+}
+
+TEST(CreateTempFile, NoWritePermission) {
+  bqtest::TempTree t;
+  t.mkdir("ro");
+  ASSERT_EQ(0, ::chmod(t.root().c_str(), 0755));
+  ASSERT_EQ(0, ::chmod(t.path("ro").c_str(), 0555));
+  std::string ro = t.path("ro");
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+      ::_exit(100);
+    BQFileSpec r;
+    ::_exit(BQFileUtils::createTempFile(P(ro), nullptr, r) == 3037 ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+}
+
+TEST(CreateTempFile, NameBufferFailureLeavesResult) {
+  bqtest::TempTree t;
+  BQFileSpec dir = P(t.root());
+  long points = bqtest::forEachAllocFailure([&] {
+    try {
+      BQFileSpec r = P("sentinel");
+      Brackwell::BQ_STATUS st = BQFileUtils::createTempFile(dir, "z", r);
+      if (st == 8) {
+        EXPECT_TRUE(bqtest::failureInjected());
+        EXPECT_EQ("sentinel", str(r));
+      } else if (st == 3037) {
+        // The result's copy could not be stored: no file was made.
+        EXPECT_TRUE(bqtest::failureInjected());
+        EXPECT_EQ(nullptr, r.utf8());
+      } else {
+        EXPECT_EQ(0, st);
+        ASSERT_NE(nullptr, r.utf8());
+        EXPECT_EQ(0, ::unlink(r.utf8())) << str(r);
+      }
+    } catch (Brackwell::BQUtilException const& e) {
+      EXPECT_TRUE(bqtest::failureInjected());
+      EXPECT_EQ(8, e.code);
+    }
+  });
+  EXPECT_GE(points, 1);
+}
+
+TEST(Cwd, ReadsWorkingDirectory) {
+  EnvGuard guard;
+  bqtest::TempTree t;
+  ASSERT_EQ(0, ::chdir(t.root().c_str()));
+  EXPECT_EQ(realCwd(), str(BQFileUtils::cwd()));
+
+  // Descend until the path needs 2048 bytes or more.
+  std::string name(200, 'n');
+  while (realCwd().size() < 2047) {
+    ASSERT_EQ(0, ::mkdir(name.c_str(), 0700));
+    ASSERT_EQ(0, ::chdir(name.c_str()));
+  }
+  if (realCwd().size() == 2047) {
+    EXPECT_EQ(realCwd(), str(BQFileUtils::cwd()));
+    ASSERT_EQ(0, ::mkdir("x", 0700));
+    ASSERT_EQ(0, ::chdir("x"));
+  }
+  EXPECT_EQ(nullptr, BQFileUtils::cwd().utf8());
+}
+
+TEST(ProcessPath, ProcSelfExe) {
+  char buf[PATH_MAX];
+  ASSERT_NE(nullptr, ::realpath("/proc/self/exe", buf));
+  for (char const* name : {static_cast<char const*>(nullptr), "x", "/bin/sh",
+                           "./nothing"}) {
+    BQFileSpec r = P("old");
+    EXPECT_EQ(0, BQFileUtils::getProcessFullPath(r, name));
+    EXPECT_EQ(std::string(buf), str(r));
+  }
+}
+
+// Without /proc (a chroot into a scratch tree) the program name and PATH
+// decide. Runs in a child; the exit code names the first failing check.
+TEST(ProcessPath, WithoutProc) {
+  bqtest::TempTree t;
+  t.mkdir("usr/bin");
+  t.mkdir("bin");
+  t.mkdir("gone");
+  t.write("usr/bin/prog", "");
+  t.write("bin/prog2", "");
+  t.write("prog3", "");
+  t.write("usr/a\\prog", "");
+  std::string root = t.root();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chroot(root.c_str()) != 0 || ::chdir("/usr") != 0)
+      ::_exit(100);
+    int check = 0;
+    auto expect = [&](char const* path, char const* name, int st,
+                      char const* expected) {
+      ++check;
+      if (path) ::setenv("PATH", path, 1); else ::unsetenv("PATH");
+      BQFileSpec r = P("old");
+      if (BQFileUtils::getProcessFullPath(r, name) != st)
+        ::_exit(check);
+      if (expected ? !r.utf8() || std::strcmp(expected, r.utf8()) != 0
+                   : r.utf8() != nullptr)
+        ::_exit(50 + check);
+    };
+    expect("/bin", nullptr, 3, nullptr);
+    expect(nullptr, "/usr/bin/prog", 0, "/usr/bin/prog");
+    expect(nullptr, "/usr/bin/none", 1, nullptr);
+    expect(nullptr, "bin/prog", 0, "/usr/bin/prog");
+    expect(nullptr, "./bin/prog", 0, "/usr/./bin/prog");
+    expect(nullptr, "a\\prog", 0, "/usr/a\\prog");
+    expect(":/usr/bin::/bin", "prog2", 0, "/bin/prog2");
+    expect(":/usr/bin::/bin", "prog", 0, "/usr/bin/prog");
+    expect("/usr/bin:", "prog3", 0, "/prog3");
+    expect("/usr/bin", "prog3", 1, nullptr);
+    expect("::", "prog3", 0, "/prog3");
+    expect("bin", "prog", 0, "bin/prog");
+    expect(nullptr, "prog", 1, nullptr);
+    // The working directory removed: a relative name cannot be placed.
+    if (::chdir("/gone") != 0 || ::rmdir("/gone") != 0)
+      ::_exit(101);
+    expect(nullptr, "bin/prog", 1, nullptr);
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status)) << "first failing check";
+}
