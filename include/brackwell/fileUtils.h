@@ -49,73 +49,133 @@ public:
   BQFileUtils() = delete;
 
   /// @name Files and their status
+  ///
+  /// Every path is handed to the system call as its utf8() text; stat()
+  /// follows symbolic links (on 64-bit Linux struct stat is the 64-bit one).
+  /// The null and the empty value count as paths that do not exist.
   /// @{
 
-  /// True exactly when stat() on the path succeeds (any type of entry).
+  /// True exactly when stat() on the path succeeds: a directory, device or
+  /// FIFO exists; a dangling link, a missing entry or an unsearchable parent
+  /// does not.
+  ///
+  ///   /etc/passwd => true;  "" => false;  link to a missing file => false
   static bool fileExists(BQFileSpec const& path);
   /// False for null without any file-system access; otherwise fileExists of
   /// the path built from `path` (ENCODING_NATIVE).
   static bool fileExists(char const* path);
-  /// fopen() of the path with `mode`; null for a null mode (no call made).
+  /// fopen() of the path with `mode`, passed through unchanged; null for a
+  /// null mode (no call made) and for the null value. The caller closes the
+  /// stream.
   static std::FILE* open(BQFileSpec const& path, char const* mode);
-  /// Creates the file when missing (mode "a+b"), never truncates.
+  /// Creates the file when missing (mode "a+b") and closes it at once; an
+  /// existing file keeps its contents and time stamps.
   /// @returns 0, or BQ_STS_Failure when it cannot be opened.
   static BQ_STATUS touch(BQFileSpec const& path);
   /// freopen() of the path onto `stream`; null for a null mode, leaving the
-  /// stream untouched.
+  /// stream open and untouched.
   static std::FILE* reopen(BQFileSpec const& path, char const* mode,
                            std::FILE* stream);
-  /// True when the path is neither the null nor the empty value.
+  /// True when the path is neither the null nor the empty value; no
+  /// file-system access.
   static bool isValidPath(BQFileSpec const& path);
-  /// unlink() of the path. @returns 0, or BQ_STS_FileDeleteFailed.
+  /// unlink() of the path (a link is removed itself, never its target).
+  /// @returns 0, or BQ_STS_FileDeleteFailed (a directory, a missing entry,
+  /// an empty path).
   static BQ_STATUS deleteFile(BQFileSpec const& path);
   /// As above; a null pointer gives BQ_STS_FileDeleteFailed at once.
   static BQ_STATUS deleteFile(char const* path);
-  /// Fills `stat` from one stat() call.
+  /// Fills `stat` from one stat() call: size, the three times in whole
+  /// seconds (fractions dropped) and whether the entry is a directory.
   /// @returns 0, or BQ_STS_FileStatFailed with `stat` left unchanged.
   static BQ_STATUS getStats(BQFileSpec const& path, BQFileStat& stat);
-  /// The size from getStats, or -1 when it fails.
+  /// The size from getStats (for a directory, what the file system reports),
+  /// or -1 when it fails.
   static std::int64_t getFileSize(BQFileSpec const& path);
   /// The isDir flag from getStats, or false when it fails.
   static bool isDirectory(BQFileSpec const& path);
-  /// Creates a directory (0777 less the umask), with its missing parents
-  /// when `makeParents` is true, outermost first. An existing directory is
-  /// success.
-  /// @returns 0, or BQ_STS_DirectoryCreateFailed (also for an empty path).
+  /// Creates a directory (0777 less the umask). With `makeParents` the
+  /// missing ancestors are made first, outermost first, climbing with
+  /// dirname(); the climb stops at a parent that equals its child (a lone
+  /// "\", which dirname() gives as its own parent), where mkdir() is then
+  /// simply attempted once. An existing directory is success without any
+  /// mkdir(), and so is one that appears while mkdir() fails.
+  ///
+  ///   a/b/c, none existing, makeParents  => 0 (a, a/b, a/b/c made)
+  ///   a/b/c, none existing, !makeParents => BQ_STS_DirectoryCreateFailed
+  /// @returns 0, or BQ_STS_DirectoryCreateFailed (also for an empty path and
+  /// for an existing entry that is no directory).
   static BQ_STATUS createDirectory(BQFileSpec const& path, bool makeParents);
   /// The access time from getStats, or 0 when it fails.
   static std::int64_t getAccessTime(BQFileSpec const& path);
-  /// Copies the contents of `source` to `target` (created or truncated).
-  /// @returns 0; BQ_STS_Failure for a missing source, a stream that cannot
-  /// be opened, a short write or a read error; BQ_STS_OutOfMemory when the
-  /// copy buffer cannot be had.
+  /// Copies the contents of `source` to `target` (created 0666 less the
+  /// umask, or truncated) through a 1024-byte heap buffer between two stdio
+  /// streams with 64 KiB buffers. Permissions and times are not copied.
+  ///
+  /// A copy onto the same file (the same path, or another name with the
+  /// same device and inode, hard or symbolic link) is refused before
+  /// anything is opened, so the contents are never lost. A read error (a
+  /// directory as source, an I/O error) ends the loop at once. A partly
+  /// written target is left in place. The stream closes are not checked, so
+  /// a write error that only shows when the last buffer is flushed at close
+  /// is not reported.
+  /// @returns 0; BQ_STS_Failure for a missing source, a copy onto itself, a
+  /// stream that cannot be opened, a short write or a read error;
+  /// BQ_STS_OutOfMemory when the copy buffer cannot be had (the target has
+  /// then already been created or truncated).
   static BQ_STATUS copyFile(BQFileSpec const& source,
                             BQFileSpec const& target);
-  /// rename(), or copy then delete when rename() fails.
+  /// rename(), or copyFile then deleteFile of the source when rename()
+  /// fails; a source that cannot be deleted after the copy is left and the
+  /// call still succeeds. A move onto the same file (same path or same
+  /// device and inode) returns 0 and leaves the file as it was.
   /// @returns 0, or the failing copy's status (the source stays).
   static BQ_STATUS moveFile(BQFileSpec const& source,
                             BQFileSpec const& target);
 
   /// @}
   /// @name Temporary files and process paths
+  ///
+  /// The environment ("TMPDIR", "TEMP", "PATH"), the working directory and
+  /// "/proc/self/exe" are read afresh at every call; nothing is cached.
   /// @{
 
-  /// The directory for temporary files: "TMPDIR" if set, else "TEMP" if
-  /// set, else "/tmp"; "." when that candidate is empty or no directory.
+  /// The directory for temporary files: "TMPDIR" if set (even when empty),
+  /// else "TEMP" if set, else "/tmp", used unchanged; "." when that one
+  /// candidate is empty or no directory (the next source is not tried).
+  ///
+  ///   TMPDIR=/var/tmp/  => /var/tmp/
+  ///   TMPDIR= TEMP=/tmp => .
   static BQFileSpec getTempDir();
   /// Replaces an empty directory by getTempDir() and one that is no
   /// directory by "."; leaves an existing directory unchanged.
   static void setupTempDir(BQFileSpec& directory);
   /// Creates a new, empty file (0600) named `prefix` ("bqx" when null) plus
-  /// six generated characters in `directory` (set up as by setupTempDir),
-  /// closes it and stores its path in `result`.
-  /// @returns 0; BQ_STS_OutOfMemory (result unchanged); BQ_STS_TempFileFailed.
+  /// six characters chosen by mkstemp() in a copy of `directory` set up as
+  /// by setupTempDir (the caller's value is not changed), closes it and
+  /// stores its path in `result`. The file stays on disk for the caller.
+  ///
+  ///   (empty, null) with TMPDIR=/tmp => /tmp/bqxAb3dE9
+  ///   (/no/such, "log")              => ./logQ81xZa
+  /// @returns 0; BQ_STS_OutOfMemory (result unchanged); BQ_STS_TempFileFailed
+  /// when mkstemp() or the close fails, or when the composed path could not
+  /// be stored in `result` for lack of memory (result then null).
   static BQ_STATUS createTempFile(BQFileSpec const& directory,
                                   char const* prefix, BQFileSpec& result);
-  /// The working directory, or the null value when it cannot be read.
+  /// The working directory read with getcwd() into 2048 bytes, or the null
+  /// value when it cannot be read (removed, or a path of 2048 bytes or more).
   static BQFileSpec cwd();
-  /// The running program's path: "/proc/self/exe" resolved, otherwise
-  /// found from `programName` (argv[0]) and "PATH".
+  /// The running program's path: "/proc/self/exe" resolved with realpath()
+  /// (the name is then not looked at). Otherwise from `programName`
+  /// (argv[0]): a name starting with a separator is used as is; a name with
+  /// "/" (or, lacking that, "\") inside is joined to cwd() without
+  /// normalising; a bare name is searched in the non-empty elements of
+  /// "PATH", left to right (a trailing ":" tries "/name"). Any existing
+  /// entry is a hit. When cwd() gives the null value a relative name cannot
+  /// be placed: the result is the null value and the status BQ_STS_Failure.
+  ///
+  ///   no /proc, ./prog in /home/u => /home/u/./prog
+  ///   no /proc, prog, PATH=:/usr/bin::/bin => /usr/bin/prog, then /bin/prog
   /// @returns 0; BQ_STS_Failure or BQ_STS_NullArgument (result null);
   /// BQ_STS_OutOfMemory (result unchanged).
   static BQ_STATUS getProcessFullPath(BQFileSpec& result,
