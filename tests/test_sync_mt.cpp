@@ -12,6 +12,17 @@
 
 using namespace Brackwell;
 
+#if defined(__SANITIZE_THREAD__)
+#define BQ_UNDER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define BQ_UNDER_TSAN 1
+#endif
+#endif
+#ifndef BQ_UNDER_TSAN
+#define BQ_UNDER_TSAN 0
+#endif
+
 namespace {
 
 // Result of tryLock() when attempted from a different thread.
@@ -39,12 +50,16 @@ TEST(UtilMutexMt, RecursiveLockHeldUntilMatchingUnlocks) {
     EXPECT_EQ(m.unlock(), BQ_STS_Success);
   }
   EXPECT_EQ(tryLockFromOtherThread(m), BQ_STS_Success);
-  // Nothing held any more: a further unlock is not ours to make.
-  EXPECT_EQ(m.unlock(), BQ_STS_MutexUnlockFailed);
 }
 
 TEST(UtilMutexMt, TryLockDoesNotWaitAndUnlockByNonHolderFails) {
+#if BQ_UNDER_TSAN
+  // ThreadSanitizer aborts on a foreign unlock before pthread reports EPERM.
+  GTEST_SKIP() << "unlock by a non-holder is a sanitizer error";
+#endif
   BQUtilMutex m;
+  // Nothing held: an unlock is not ours to make.
+  EXPECT_EQ(m.unlock(), BQ_STS_MutexUnlockFailed);
   ASSERT_EQ(m.lock(), BQ_STS_Success);
   BQ_STATUS tryResult = -1, unlockResult = -1;
   auto begin = std::chrono::steady_clock::now();

@@ -175,11 +175,15 @@ TEST(ThreadMt, InterruptWhileTaskRunsInCallerThread) {
 TEST(ThreadMt, DestructionBlocksUntilTaskEnds) {
   std::atomic<bool> release{false};
   std::atomic<bool> finished{false};
+  std::atomic<bool> started{false};
   struct Local : BQThread {
     std::atomic<bool>& rel;
     std::atomic<bool>& fin;
-    Local(std::atomic<bool>& r, std::atomic<bool>& f) : rel(r), fin(f) {}
+    std::atomic<bool>& sta;
+    Local(std::atomic<bool>& r, std::atomic<bool>& f, std::atomic<bool>& s)
+        : rel(r), fin(f), sta(s) {}
     std::int32_t task() override {
+      sta = true;
       while (!rel)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -193,8 +197,12 @@ TEST(ThreadMt, DestructionBlocksUntilTaskEnds) {
   });
   {
     // No interrupt in Local's destructor: ~BQThread itself must wait.
-    Local t(release, finished);
+    Local t(release, finished, started);
     ASSERT_EQ(t.execute(), BQ_STS_Success);
+    // The task's virtual dispatch must precede the destructor's rewrite of
+    // the vtable pointer; after that, only ~BQThread's wait protects it.
+    while (!started)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_TRUE(finished);
   releaser.join();
