@@ -61,9 +61,12 @@ JoinRow const kJoinRows[] = {
     {1, "", nullptr, nullptr, ""},
 };
 
+// EncodingType has no fixed underlying type, so its only valid values are 0
+// and 1; any other value would be undefined behaviour before it reached the
+// constructor and is not exercised.
 TEST(FileSpecJoin, NarrowAllEncodings) {
   for (JoinRow const& r : kJoinRows) {
-    for (int e : {0, 1, 7}) {
+    for (int e : {0, 1}) {
       auto enc = static_cast<BQFileSpec::EncodingType>(e);
       SCOPED_TRACE(std::string(r.path) + " enc " + std::to_string(e));
       if (r.count == 1)
