@@ -7,6 +7,8 @@
 
 #include <fcntl.h>
 #include <string>
+#include <thread>
+#include <vector>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -398,4 +400,26 @@ TEST(MoveFile, CopyThenDeleteWhenRenameRefused) {
   EXPECT_EQ(0, rc);
   EXPECT_FALSE(exists(g));
   EXPECT_EQ("mine", bqtest::TempTree::read(dg));
+}
+
+TEST(CreateDirectory, RacingCreatorsAllSucceed) {
+  // Threads build overlapping trees at once; a mkdir that loses the race to
+  // another thread must still count as success.
+  for (int round = 0; round < 20; ++round) {
+    bqtest::TempTree t;
+    std::string base = t.path("r/s/t");
+    std::vector<std::thread> threads;
+    std::vector<int> results(8, -1);
+    for (int i = 0; i < 8; ++i)
+      threads.emplace_back([&, i] {
+        std::string p = base + "/u" + std::to_string(i % 2) + "/v";
+        results[i] = BQFileUtils::createDirectory(P(p), true);
+      });
+    for (auto& th : threads)
+      th.join();
+    for (int i = 0; i < 8; ++i)
+      EXPECT_EQ(0, results[i]) << "thread " << i;
+    EXPECT_TRUE(isDir(base + "/u0/v"));
+    EXPECT_TRUE(isDir(base + "/u1/v"));
+  }
 }
