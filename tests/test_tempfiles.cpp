@@ -292,6 +292,15 @@ TEST(ProcessPath, WithoutProc) {
     expect("::", "prog3", 0, "/prog3");
     expect("bin", "prog", 0, "bin/prog");
     expect(nullptr, "prog", 1, nullptr);
+    // The copy of PATH cannot be had: 8, result unchanged.
+    ::setenv("PATH", "/usr/bin", 1);
+    BQFileSpec kept = P("old");
+    bqtest::armFailure(1);
+    Brackwell::BQ_STATUS oom = BQFileUtils::getProcessFullPath(kept, "prog");
+    bool injected = bqtest::failureInjected();
+    bqtest::disarm();
+    if (oom != 8 || !injected || std::strcmp(kept.utf8(), "old") != 0)
+      ::_exit(99);
     // The working directory removed: a relative name cannot be placed.
     if (::chdir("/gone") != 0 || ::rmdir("/gone") != 0)
       ::_exit(101);
