@@ -31,6 +31,10 @@
 
 namespace bqtest {
 
+// False where the allocation functions could not be replaced (under
+// ThreadSanitizer); the other functions then count and inject nothing.
+bool harnessActive();
+
 // Makes the n-th (1-based) non-throwing array allocation made by this thread
 // from now on return null. n <= 0 disarms.
 void armFailure(long n);
