@@ -200,6 +200,12 @@ TEST(GetStats, RecordAndFailures) {
 }
 
 TEST(CreateDirectory, ParentsAndFailures) {
+  // Restores the working directory however the test ends.
+  struct CwdGuard {
+    char saved[4096];
+    CwdGuard() { if (!::getcwd(saved, sizeof saved)) saved[0] = '\0'; }
+    ~CwdGuard() { if (saved[0] && ::chdir(saved) != 0) ADD_FAILURE(); }
+  } guard;
   bqtest::TempTree t;
   ASSERT_EQ(0, ::chdir(t.root().c_str()));
   EXPECT_EQ(3032, BQFileUtils::createDirectory(P("a/b/c"), false));
@@ -228,7 +234,6 @@ TEST(CreateDirectory, ParentsAndFailures) {
   EXPECT_TRUE(isDir(t.path("\\")));
   EXPECT_TRUE(isDir(t.path("\\q")));
   EXPECT_TRUE(isDir(t.path("\\q\\r")));
-  ASSERT_EQ(0, ::chdir("/"));
 }
 
 TEST(CreateDirectory, ExistingDirectoryWithoutWritePermission) {
