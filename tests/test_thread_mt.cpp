@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <string>
 #include <stdexcept>
 #include <thread>
 
@@ -59,6 +61,21 @@ protected:
   std::int32_t task() override { return ++runs; }
 };
 
+// The process's virtual size in kB (VmSize of /proc/self/status), 0 if
+// unreadable. Threads left unjoined and undetached keep their stacks mapped.
+long virtualSizeKb() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  while (status >> key) {
+    if (key == "VmSize:") {
+      long kb = 0;
+      status >> kb;
+      return kb;
+    }
+  }
+  return 0;
+}
+
 } // namespace
 
 TEST(ThreadMt, IdleObject) {
@@ -92,6 +109,7 @@ TEST(ThreadMt, TaskEndingOnItsOwnLeavesObjectReusable) {
   // never interrupted: execute still answers 0 and the object goes back to
   // Idle by itself.
   CountingThread t;
+  long const sizeBefore = virtualSizeKb();
   for (int i = 1; i <= 300; ++i) {
     BQ_STATUS s;
     while ((s = t.execute(BQThread::PRIORITY_LOW)) == BQ_STS_ThreadBusy)
@@ -100,6 +118,8 @@ TEST(ThreadMt, TaskEndingOnItsOwnLeavesObjectReusable) {
     while (t.getTaskReturnValue() != i)
       BQUtilSync::sleep(1);
   }
+  // Ended threads reclaim their own stacks (several MB each otherwise).
+  EXPECT_LT(virtualSizeKb() - sizeBefore, 256L * 1024);
   EXPECT_EQ(t.interrupt(), BQ_STS_Success);
   EXPECT_EQ(t.runs, 300);
   EXPECT_EQ(t.executeInCurrentThread(), BQ_STS_Success);
