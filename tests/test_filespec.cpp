@@ -148,7 +148,8 @@ TEST(FileSpecConvert, NonAsciiComponents) {
   EXPECT_EQ("q", str(BQFileSpec(surrogate)));
   wchar_t beyond[] = {'q', 0x110000, 'r', 0};
   EXPECT_EQ("q\xEF\xBF\xBDr", str(BQFileSpec(beyond)));
-  EXPECT_EQ(nullptr, BQFileSpec(static_cast<unsigned short const*>(nullptr)).utf8());
+  EXPECT_EQ(nullptr,
+            BQFileSpec(static_cast<unsigned short const*>(nullptr)).utf8());
 }
 
 TEST(FileSpecValue, NullAndEmpty) {
@@ -163,7 +164,8 @@ TEST(FileSpecValue, NullAndEmpty) {
   EXPECT_EQ(nullptr, assigned.utf8());
   // A null first component (or null first path) gives the null value.
   EXPECT_EQ(nullptr, BQFileSpec(static_cast<char const*>(nullptr), "b",
-                                BQFileSpec::ENCODING_NATIVE).utf8());
+                                BQFileSpec::ENCODING_NATIVE)
+                         .utf8());
   EXPECT_EQ(nullptr, BQFileSpec(null, "b", BQFileSpec::ENCODING_UTF8).utf8());
 
   BQFileSpec empty("", BQFileSpec::ENCODING_UTF8);
@@ -176,7 +178,8 @@ TEST(FileSpecValue, NullAndEmpty) {
 }
 
 TEST(FileSpecValue, Renderings) {
-  BQFileSpec f("d\xC3\xA9j\xC3\xA0/\xF0\x9F\x98\x80", BQFileSpec::ENCODING_UTF8);
+  BQFileSpec f("d\xC3\xA9j\xC3\xA0/\xF0\x9F\x98\x80",
+               BQFileSpec::ENCODING_UTF8);
   char const* n = f.n_str();
   EXPECT_NE(f.utf8(), n);
   EXPECT_STREQ(f.utf8(), n);
@@ -217,7 +220,9 @@ TEST(FileSpecValue, Comparisons) {
   EXPECT_EQ("010000", all(null, empty));
   EXPECT_EQ("010000", all(empty, null));
   EXPECT_EQ("100101", all(empty, empty2));
-  auto u = [](char const* s) { return BQFileSpec(s, BQFileSpec::ENCODING_UTF8); };
+  auto u = [](char const* s) {
+    return BQFileSpec(s, BQFileSpec::ENCODING_UTF8);
+  };
   EXPECT_EQ("011100", all(u("B"), u("a")));
   EXPECT_EQ("011100", all(u("a/b"), u("a0")));
   EXPECT_EQ("011100", all(u("z"), u("\xC3\xA9")));
@@ -321,7 +326,8 @@ TEST(FileSpecDecompose, SuffixVariants) {
   EXPECT_EQ(".txt", str(null.replaceSuffix("txt")));
   EXPECT_EQ(0u, null.getPrefixLength());
   EXPECT_EQ(nullptr, null.removeSuffix().utf8());
-  EXPECT_EQ(nullptr, BQFileSpec("", BQFileSpec::ENCODING_UTF8).removeSuffix().utf8());
+  EXPECT_EQ(nullptr,
+            BQFileSpec("", BQFileSpec::ENCODING_UTF8).removeSuffix().utf8());
   // On the null value the other operations act as on the empty value.
   EXPECT_EQ(".", str(null.dirname()));
   EXPECT_STREQ("", null.basename());

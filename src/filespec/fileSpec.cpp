@@ -1,4 +1,4 @@
-//===- filespec/fileSpec.cpp - The path value type -------------------------===//
+//===- filespec/fileSpec.cpp - The path value type ------------------------===//
 //
 // BQFileSpec holds a path as UTF-8 in one owned buffer and makes its native
 // and wide renderings lazily. Components in other encodings are converted
@@ -142,7 +142,8 @@ template <class T> T* installRendering(T** field, T* fresh) {
 // Construction
 //===----------------------------------------------------------------------===//
 
-BQFileSpec::BQFileSpec() : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {}
+BQFileSpec::BQFileSpec()
+    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {}
 
 BQFileSpec::BQFileSpec(BQFileSpec const& other)
     : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
