@@ -33,23 +33,37 @@ typedef uint8_t UTF8;
 typedef uint16_t UTF16;
 typedef uint32_t UTF32;
 
+// In C++ both enumerations have the fixed underlying type int, so every int
+// value (a flags value of 7, say) is a valid value of the type; C sees the
+// same enumerators as plain int-sized enums.
+#ifdef __cplusplus
+#define BQ_UTF_ENUM_BEGIN(name) enum name : int
+#define BQ_UTF_ENUM_END(name)
+#else
+#define BQ_UTF_ENUM_BEGIN(name) typedef enum
+#define BQ_UTF_ENUM_END(name) name
+#endif
+
 /// ConversionResult
 ///
 /// The outcome of a conversion.
-typedef enum {
-  conversionOK = 0,    ///< every source unit was consumed and converted
-  sourceExhausted = 1, ///< the source ends inside a character
-  targetExhausted = 2, ///< the target has no room for the next character
-  sourceIllegal = 3    ///< an ill-formed or out-of-range character was met
-} ConversionResult;
+BQ_UTF_ENUM_BEGIN(ConversionResult){
+    conversionOK = 0,    ///< every source unit was consumed and converted
+    sourceExhausted = 1, ///< the source ends inside a character
+    targetExhausted = 2, ///< the target has no room for the next character
+    sourceIllegal = 3    ///< an ill-formed or out-of-range character was met
+} BQ_UTF_ENUM_END(ConversionResult);
 
 /// ConversionFlags
 ///
 /// Only tested against zero: any non-zero value acts as lenientConversion.
-typedef enum {
-  strictConversion = 0,
-  lenientConversion = 1
-} ConversionFlags;
+BQ_UTF_ENUM_BEGIN(ConversionFlags){
+    strictConversion = 0,
+    lenientConversion = 1
+} BQ_UTF_ENUM_END(ConversionFlags);
+
+#undef BQ_UTF_ENUM_BEGIN
+#undef BQ_UTF_ENUM_END
 
 #ifdef __cplusplus
 extern "C" {

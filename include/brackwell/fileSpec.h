@@ -61,7 +61,7 @@ public:
   /// every other value acts as ENCODING_NATIVE. On this platform both give
   /// the same path (native text is UTF-8); ENCODING_NATIVE copies each
   /// component through a temporary buffer first.
-  enum EncodingType { ENCODING_NATIVE = 0, ENCODING_UTF8 = 1 };
+  enum EncodingType : int { ENCODING_NATIVE = 0, ENCODING_UTF8 = 1 };
 
   /// @name Construction
   /// @{
