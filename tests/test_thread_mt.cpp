@@ -192,39 +192,38 @@ TEST(ThreadMt, InterruptWhileTaskRunsInCallerThread) {
   releaser.join();
 }
 
+// Flags of DestructionBlocksUntilTaskEnds. They live outside the thread
+// object: its task goes on running while ~BQThread waits, after the derived
+// part is gone, so the task must not touch members of its own.
+std::atomic<bool> gRelease{false};
+std::atomic<bool> gFinished{false};
+std::atomic<bool> gStarted{false};
+
 TEST(ThreadMt, DestructionBlocksUntilTaskEnds) {
-  std::atomic<bool> release{false};
-  std::atomic<bool> finished{false};
-  std::atomic<bool> started{false};
   struct Local : BQThread {
-    std::atomic<bool>& rel;
-    std::atomic<bool>& fin;
-    std::atomic<bool>& sta;
-    Local(std::atomic<bool>& r, std::atomic<bool>& f, std::atomic<bool>& s)
-        : rel(r), fin(f), sta(s) {}
     std::int32_t task() override {
-      sta = true;
-      while (!rel)
+      gStarted = true;
+      while (!gRelease)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      fin = true;
+      gFinished = true;
       return 0;
     }
   };
-  std::thread releaser([&] {
+  std::thread releaser([] {
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    release = true;
+    gRelease = true;
   });
   {
     // No interrupt in Local's destructor: ~BQThread itself must wait.
-    Local t(release, finished, started);
+    Local t;
     ASSERT_EQ(t.execute(), BQ_STS_Success);
     // The task's virtual dispatch must precede the destructor's rewrite of
     // the vtable pointer; after that, only ~BQThread's wait protects it.
-    while (!started)
+    while (!gStarted)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  EXPECT_TRUE(finished);
+  EXPECT_TRUE(gFinished);
   releaser.join();
 }
 
