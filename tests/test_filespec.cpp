@@ -61,12 +61,11 @@ JoinRow const kJoinRows[] = {
     {1, "", nullptr, nullptr, ""},
 };
 
-// EncodingType has no fixed underlying type, so its only valid values are 0
-// and 1; any other value would be undefined behaviour before it reached the
-// constructor and is not exercised.
+// Only 1 means UTF-8; 0 and any other value (7; the enumeration's underlying
+// type is int) are native text.
 TEST(FileSpecJoin, NarrowAllEncodings) {
   for (JoinRow const& r : kJoinRows) {
-    for (int e : {0, 1}) {
+    for (int e : {0, 1, 7}) {
       auto enc = static_cast<BQFileSpec::EncodingType>(e);
       SCOPED_TRACE(std::string(r.path) + " enc " + std::to_string(e));
       if (r.count == 1)
@@ -167,6 +166,11 @@ TEST(FileSpecValue, NullAndEmpty) {
                                 BQFileSpec::ENCODING_NATIVE)
                          .utf8());
   EXPECT_EQ(nullptr, BQFileSpec(null, "b", BQFileSpec::ENCODING_UTF8).utf8());
+  unsigned short const b16[] = {'b', 0};
+  EXPECT_EQ(nullptr, BQFileSpec(static_cast<unsigned short const*>(nullptr),
+                                b16, b16).utf8());
+  EXPECT_EQ(nullptr, BQFileSpec(static_cast<wchar_t const*>(nullptr)).utf8());
+  EXPECT_EQ(nullptr, BQFileSpec(null, BQFileSpec(), L"c").utf8());
 
   BQFileSpec empty("", BQFileSpec::ENCODING_UTF8);
   EXPECT_TRUE(empty.empty());

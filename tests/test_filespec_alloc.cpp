@@ -49,7 +49,8 @@ long expectThrowsOrFull(std::function<BQFileSpec()> make, std::string full,
 TEST(FileSpecAlloc, NarrowFamilies) {
   BQFileSpec pa("a/", BQFileSpec::ENCODING_UTF8);
   BQFileSpec pb("b", BQFileSpec::ENCODING_UTF8);
-  for (auto enc : {BQFileSpec::ENCODING_NATIVE, BQFileSpec::ENCODING_UTF8}) {
+  for (auto enc : {BQFileSpec::ENCODING_NATIVE, BQFileSpec::ENCODING_UTF8,
+                   static_cast<BQFileSpec::EncodingType>(7)}) {
     // UTF-8 text is joined in place; native text is copied once per
     // component first, each copy one more failure point.
     long copies = enc == BQFileSpec::ENCODING_UTF8 ? 0 : 1;

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -249,66 +251,92 @@ TEST(ProcessPath, ProcSelfExe) {
   }
 }
 
-// Without /proc (a chroot into a scratch tree) the program name and PATH
-// decide. Runs in a child; the exit code names the first failing check.
+// Flushes coverage counters in a coverage build; _exit would skip that.
+extern "C" void __gcov_dump(void) __attribute__((weak));
+
+// Without /proc (a tmpfs mounted over it in a private mount namespace) the
+// program name and PATH decide. Runs in a child; the exit code names the
+// first failing check.
 TEST(ProcessPath, WithoutProc) {
   if (::geteuid() != 0)
-    GTEST_SKIP() << "needs root to change user or root directory";
+    GTEST_SKIP() << "needs root to hide /proc";
   bqtest::TempTree t;
   t.mkdir("usr/bin");
+  t.mkdir("usr/\\a");
   t.mkdir("bin");
   t.mkdir("gone");
   t.write("usr/bin/prog", "");
   t.write("bin/prog2", "");
-  t.write("prog3", "");
   t.write("usr/a\\prog", "");
-  std::string root = t.root();
+  t.write("usr/\\a/b", "");
+  char real[PATH_MAX];
+  ASSERT_NE(nullptr, ::realpath(t.root().c_str(), real));
+  std::string r(real), usr = r + "/usr", ub = usr + "/bin";
+  std::string upb = ub + "/prog", pathA = ":" + ub + "::" + r + "/bin",
+              pathB = ub + ":";
+  constexpr int kNoNamespace = 120;
   pid_t pid = ::fork();
   if (pid == 0) {
-    if (::chroot(root.c_str()) != 0 || ::chdir("/usr") != 0)
-      ::_exit(100);
+    auto leave = [](int code) {
+      if (__gcov_dump)
+        __gcov_dump();
+      ::_exit(code);
+    };
+    // Private mounts, so the tmpfs never shows outside this child.
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
+      leave(kNoNamespace);
+    if (::chdir(usr.c_str()) != 0)
+      leave(100);
     int check = 0;
     auto expect = [&](char const* path, char const* name, int st,
-                      char const* expected) {
+                      std::string const* expected) {
       ++check;
       if (path) ::setenv("PATH", path, 1); else ::unsetenv("PATH");
-      BQFileSpec r = P("old");
-      if (BQFileUtils::getProcessFullPath(r, name) != st)
-        ::_exit(check);
-      if (expected ? !r.utf8() || std::strcmp(expected, r.utf8()) != 0
-                   : r.utf8() != nullptr)
-        ::_exit(50 + check);
+      BQFileSpec res = P("old");
+      if (BQFileUtils::getProcessFullPath(res, name) != st)
+        leave(check);
+      if (expected ? str(res) != *expected : res.utf8() != nullptr)
+        leave(50 + check);
     };
+    std::string const e[] = {usr + "/./bin/prog", usr + "/a\\prog",
+                             r + "/bin/prog2", "/proc", "bin/prog",
+                             usr + "/\\a/b"};
     expect("/bin", nullptr, 3, nullptr);
-    expect(nullptr, "/usr/bin/prog", 0, "/usr/bin/prog");
-    expect(nullptr, "/usr/bin/none", 1, nullptr);
-    expect(nullptr, "bin/prog", 0, "/usr/bin/prog");
-    expect(nullptr, "./bin/prog", 0, "/usr/./bin/prog");
-    expect(nullptr, "a\\prog", 0, "/usr/a\\prog");
-    expect(":/usr/bin::/bin", "prog2", 0, "/bin/prog2");
-    expect(":/usr/bin::/bin", "prog", 0, "/usr/bin/prog");
-    expect("/usr/bin:", "prog3", 0, "/prog3");
-    expect("/usr/bin", "prog3", 1, nullptr);
-    expect("::", "prog3", 0, "/prog3");
-    expect("bin", "prog", 0, "bin/prog");
+    expect(nullptr, upb.c_str(), 0, &upb);
+    expect(nullptr, (ub + "/none").c_str(), 1, nullptr);
+    expect(nullptr, "bin/prog", 0, &upb);
+    expect(nullptr, "./bin/prog", 0, &e[0]);
+    expect(nullptr, "a\\prog", 0, &e[1]);
+    expect(nullptr, "\\a/b", 0, &e[5]); // its first "/" is inside
+    expect(pathA.c_str(), "prog2", 0, &e[2]);
+    expect(pathA.c_str(), "prog", 0, &upb);
+    expect(pathB.c_str(), "proc", 0, &e[3]); // the empty last element: "/"
+    expect(ub.c_str(), "proc", 1, nullptr);
+    expect("::", "proc", 0, &e[3]);
+    expect("bin", "prog", 0, &e[4]);
     expect(nullptr, "prog", 1, nullptr);
     // The copy of PATH cannot be had: 8, result unchanged.
-    ::setenv("PATH", "/usr/bin", 1);
+    ::setenv("PATH", ub.c_str(), 1);
     BQFileSpec kept = P("old");
     bqtest::armFailure(1);
     Brackwell::BQ_STATUS oom = BQFileUtils::getProcessFullPath(kept, "prog");
     bool injected = bqtest::failureInjected();
     bqtest::disarm();
-    if (oom != 8 || !injected || std::strcmp(kept.utf8(), "old") != 0)
-      ::_exit(99);
+    if (oom != 8 || !injected || str(kept) != "old")
+      leave(99);
     // The working directory removed: a relative name cannot be placed.
-    if (::chdir("/gone") != 0 || ::rmdir("/gone") != 0)
-      ::_exit(101);
+    std::string gone = r + "/gone";
+    if (::chdir(gone.c_str()) != 0 || ::rmdir(gone.c_str()) != 0)
+      leave(101);
     expect(nullptr, "bin/prog", 1, nullptr);
-    ::_exit(0);
+    leave(0);
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == kNoNamespace)
+    GTEST_SKIP() << "cannot mount over /proc in a private mount namespace";
   EXPECT_EQ(0, WEXITSTATUS(status)) << "first failing check";
 }

@@ -109,8 +109,8 @@ public:
   /// The access time from getStats, or 0 when it fails.
   static std::int64_t getAccessTime(BQFileSpec const& path);
   /// Copies the contents of `source` to `target` (created 0666 less the
-  /// umask, or truncated) through a 1024-byte heap buffer between two stdio
-  /// streams with 64 KiB buffers. Permissions and times are not copied.
+  /// umask, or truncated) through a 1024-byte heap buffer between two
+  /// buffered stdio streams. Permissions and times are not copied.
   ///
   /// A copy onto the same file (the same path, or another name with the
   /// same device and inode, hard or symbolic link) is refused before
@@ -167,12 +167,14 @@ public:
   static BQFileSpec cwd();
   /// The running program's path: "/proc/self/exe" resolved with realpath()
   /// (the name is then not looked at). Otherwise from `programName`
-  /// (argv[0]): a name starting with a separator is used as is; a name with
-  /// "/" (or, lacking that, "\") inside is joined to cwd() without
+  /// (argv[0]): a name whose first "/" (or, lacking any "/", whose first
+  /// "\") is its first character is used as is (so "\a/b" is relative);
+  /// any other name holding a separator is joined to cwd() without
   /// normalising; a bare name is searched in the non-empty elements of
-  /// "PATH", left to right (a trailing ":" tries "/name"). Any existing
-  /// entry is a hit. When cwd() gives the null value a relative name cannot
-  /// be placed: the result is the null value and the status BQ_STS_Failure.
+  /// "PATH", left to right (an empty last element, as after a trailing ":",
+  /// tries "/name"). Any existing entry is a hit. When cwd() gives the null
+  /// value a relative name cannot be placed: the result is the null value
+  /// and the status BQ_STS_Failure.
   ///
   ///   no /proc, ./prog in /home/u => /home/u/./prog
   ///   no /proc, prog, PATH=:/usr/bin::/bin => /usr/bin/prog, then /bin/prog

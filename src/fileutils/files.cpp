@@ -18,8 +18,6 @@ namespace {
 
 // Size of the heap buffer that copyFile moves data through.
 constexpr std::size_t kCopyBufferSize = 1024;
-// Size of the stdio buffers given to the two streams of copyFile.
-constexpr std::size_t kStreamBufferSize = 64 * 1024;
 
 // stat() of a path's UTF-8 text; false for the null value. On 64-bit Linux
 // struct stat already carries 64-bit sizes and times.
@@ -159,11 +157,6 @@ BQ_STATUS BQFileUtils::copyFile(BQFileSpec const& source,
     std::fclose(in);
     return BQ_STS_Failure;
   }
-  // Larger stdio buffers cut the number of system calls; a failure here just
-  // keeps the default buffering.
-  std::setvbuf(in, nullptr, _IOFBF, kStreamBufferSize);
-  std::setvbuf(out, nullptr, _IOFBF, kStreamBufferSize);
-
   char* buffer = new (std::nothrow) char[kCopyBufferSize];
   if (buffer == nullptr) {
     std::fclose(in);
