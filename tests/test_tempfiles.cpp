@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -251,9 +252,6 @@ TEST(ProcessPath, ProcSelfExe) {
   }
 }
 
-// Flushes coverage counters in a coverage build; _exit would skip that.
-extern "C" void __gcov_dump(void) __attribute__((weak));
-
 // Without /proc (a tmpfs mounted over it in a private mount namespace) the
 // program name and PATH decide. Runs in a child; the exit code names the
 // first failing check.
@@ -275,18 +273,22 @@ TEST(ProcessPath, WithoutProc) {
   std::string upb = ub + "/prog", pathA = ":" + ub + "::" + r + "/bin",
               pathB = ub + ":";
   constexpr int kNoNamespace = 120;
+  std::fflush(stdout); // the child's exit flushes its copy of the buffers
   pid_t pid = ::fork();
   if (pid == 0) {
-    auto leave = [](int code) {
-      if (__gcov_dump)
-        __gcov_dump();
-      ::_exit(code);
-    };
-    // Private mounts, so the tmpfs never shows outside this child.
+    // Private mounts, so the tmpfs never shows outside this child; only a
+    // tmpfs mounted here is ever unmounted.
     if (::unshare(CLONE_NEWNS) != 0 ||
         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         ::mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
-      leave(kNoNamespace);
+      ::_exit(kNoNamespace);
+    // exit rather than _exit, so that a coverage build writes the child's
+    // counters (libgcov dumps them at exit); /proc comes back first, for the
+    // leak checker of a sanitizer build.
+    auto leave = [](int code) {
+      ::umount2("/proc", MNT_DETACH);
+      std::exit(code);
+    };
     if (::chdir(usr.c_str()) != 0)
       leave(100);
     int check = 0;
