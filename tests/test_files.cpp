@@ -376,6 +376,21 @@ TEST(MoveFile, RenameAndCopyFallback) {
   EXPECT_EQ("alpha", bqtest::TempTree::read(t.path("b")));
 }
 
+TEST(MoveFile, AcrossFileSystemsCopiesThenDeletes) {
+  bqtest::TempTree t;
+  struct stat a, b;
+  char dir[] = "/dev/shm/bqmove.XXXXXX";
+  if (::stat(t.root().c_str(), &a) != 0 || ::stat("/dev/shm", &b) != 0 ||
+      a.st_dev == b.st_dev || !::mkdtemp(dir))
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  std::string data(3000, 'm'), there = std::string(dir) + "/f";
+  t.write("f", data);
+  EXPECT_EQ(0, BQFileUtils::moveFile(P(t.path("f")), P(there)));
+  EXPECT_FALSE(exists(t.path("f")));
+  EXPECT_EQ(data, bqtest::TempTree::read(there));
+  bqtest::removeTree(dir);
+}
+
 TEST(MoveFile, CopyThenDeleteWhenRenameRefused) {
   if (::geteuid() != 0)
     GTEST_SKIP() << "needs root to change user or root directory";
