@@ -252,9 +252,10 @@ TEST(ProcessPath, ProcSelfExe) {
   }
 }
 
-// Without /proc (a tmpfs mounted over it in a private mount namespace) the
-// program name and PATH decide. Runs in a child; the exit code names the
-// first failing check.
+// Without /proc the program name and PATH decide. /proc is hidden by a tmpfs
+// mounted over it in a private mount namespace, or, where that is refused, by
+// a chroot into the scratch tree (whose paths then start at "/"). Runs in a
+// child; the exit code names the first failing check.
 TEST(ProcessPath, WithoutProc) {
   if (::geteuid() != 0)
     GTEST_SKIP() << "needs root to hide /proc";
@@ -263,32 +264,38 @@ TEST(ProcessPath, WithoutProc) {
   t.mkdir("usr/\\a");
   t.mkdir("bin");
   t.mkdir("gone");
+  t.mkdir("proc");
   t.write("usr/bin/prog", "");
   t.write("bin/prog2", "");
   t.write("usr/a\\prog", "");
   t.write("usr/\\a/b", "");
   char real[PATH_MAX];
   ASSERT_NE(nullptr, ::realpath(t.root().c_str(), real));
-  std::string r(real), usr = r + "/usr", ub = usr + "/bin";
-  std::string upb = ub + "/prog", pathA = ":" + ub + "::" + r + "/bin",
-              pathB = ub + ":";
-  constexpr int kNoNamespace = 120;
+  constexpr int kNoHiding = 120;
   std::fflush(stdout); // the child's exit flushes its copy of the buffers
   pid_t pid = ::fork();
   if (pid == 0) {
     // Private mounts, so the tmpfs never shows outside this child; only a
     // tmpfs mounted here is ever unmounted.
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
-      ::_exit(kNoNamespace);
-    // exit rather than _exit, so that a coverage build writes the child's
-    // counters (libgcov dumps them at exit); /proc comes back first, for the
-    // leak checker of a sanitizer build.
-    auto leave = [](int code) {
+    bool ns = ::unshare(CLONE_NEWNS) == 0 &&
+              ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ==
+                  0 &&
+              ::mount("none", "/proc", "tmpfs", 0, nullptr) == 0;
+    if (!ns && ::chroot(real) != 0)
+      ::_exit(kNoHiding);
+    // In the namespace: exit rather than _exit, so that a coverage build
+    // writes the child's counters (libgcov dumps them at exit), with /proc
+    // back first for the leak checker of a sanitizer build. In the chroot
+    // neither could work.
+    auto leave = [ns](int code) {
+      if (!ns)
+        ::_exit(code);
       ::umount2("/proc", MNT_DETACH);
       std::exit(code);
     };
+    std::string r(ns ? real : ""), usr = r + "/usr", ub = usr + "/bin";
+    std::string upb = ub + "/prog", pathA = ":" + ub + "::" + r + "/bin",
+                pathB = ub + ":";
     if (::chdir(usr.c_str()) != 0)
       leave(100);
     int check = 0;
@@ -338,7 +345,7 @@ TEST(ProcessPath, WithoutProc) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == kNoNamespace)
-    GTEST_SKIP() << "cannot mount over /proc in a private mount namespace";
+  if (WEXITSTATUS(status) == kNoHiding)
+    GTEST_SKIP() << "cannot hide /proc: no private mount namespace, no chroot";
   EXPECT_EQ(0, WEXITSTATUS(status)) << "first failing check";
 }
