@@ -211,6 +211,7 @@ TEST(CreateTempFile, NameBufferFailureLeavesResult) {
       } else {
         EXPECT_EQ(0, st);
         ASSERT_NE(nullptr, r.utf8());
+        EXPECT_EQ(0u, str(r).find(t.root() + "/z")); // never elsewhere
         EXPECT_EQ(0, ::unlink(r.utf8())) << str(r);
       }
     } catch (Brackwell::BQUtilException const& e) {

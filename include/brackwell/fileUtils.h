@@ -157,7 +157,8 @@ public:
   ///
   ///   (empty, null) with TMPDIR=/tmp => /tmp/bqxAb3dE9
   ///   (/no/such, "log")              => ./logQ81xZa
-  /// @returns 0; BQ_STS_OutOfMemory (result unchanged); BQ_STS_TempFileFailed
+  /// @returns 0; BQ_STS_OutOfMemory when the name buffer or the local copy
+  /// of `directory` cannot be had (result unchanged); BQ_STS_TempFileFailed
   /// when mkstemp() or the close fails, or when the composed path could not
   /// be stored in `result` for lack of memory (result then null).
   static BQ_STATUS createTempFile(BQFileSpec const& directory,

@@ -44,6 +44,10 @@ void BQFileUtils::setupTempDir(BQFileSpec& directory) {
 BQ_STATUS BQFileUtils::createTempFile(BQFileSpec const& directory,
                                       char const* prefix, BQFileSpec& result) {
   BQFileSpec dir(directory);
+  // A copy lost to exhausted memory would read as "no directory given" and
+  // move the file to the temporary directory.
+  if (dir.utf8() == nullptr && directory.utf8() != nullptr)
+    return BQ_STS_OutOfMemory;
   setupTempDir(dir);
   if (prefix == nullptr)
     prefix = "bqx";
