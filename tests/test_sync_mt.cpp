@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <climits>
 #include <thread>
 #include <vector>
@@ -167,4 +169,28 @@ TEST(UtilSync, SleepWaitsRequestedTime) {
     EXPECT_GE(took, static_cast<long>(c.ms) - 1) << c.ms;
     EXPECT_LT(took, static_cast<long>(c.ms) + 1000) << c.ms;
   }
+}
+
+TEST(UtilSyncMt, SignalEndsSleepEarly) {
+  struct sigaction quiet {}, saved {};
+  quiet.sa_handler = [](int) {};
+  sigemptyset(&quiet.sa_mask);
+  ASSERT_EQ(0, sigaction(SIGUSR1, &quiet, &saved));
+  pthread_t const sleeper = pthread_self();
+  std::atomic<bool> woke{false};
+  // Signal repeatedly, in case one arrives before select() has begun.
+  std::thread kicker([&] {
+    while (!woke) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      pthread_kill(sleeper, SIGUSR1);
+    }
+  });
+  auto begin = std::chrono::steady_clock::now();
+  int const result = BQUtilSync::sleep(20000);
+  auto took = std::chrono::steady_clock::now() - begin;
+  woke = true;
+  kicker.join();
+  sigaction(SIGUSR1, &saved, nullptr);
+  EXPECT_EQ(result, -1);
+  EXPECT_LT(took, std::chrono::seconds(5));
 }

@@ -34,6 +34,19 @@ public:
   std::int32_t nestedInterrupt = -1;
   bool callNested = false;
 
+  bool isInterrupted() {
+    mutex.lock();
+    bool r = interrupted;
+    mutex.unlock();
+    return r;
+  }
+  bool hasHandle() {
+    mutex.lock();
+    bool r = thread != 0;
+    mutex.unlock();
+    return r;
+  }
+
 protected:
   std::int32_t task() override {
     started = true;
@@ -152,6 +165,15 @@ TEST(ThreadMt, InterruptWaitsForRunningTask) {
   EXPECT_TRUE(t.finished);
   EXPECT_EQ(t.getTaskReturnValue(), 99);
   releaser.join();
+  // The request leaves its trace until the next execute clears it; the
+  // ended thread has cleared its handle.
+  EXPECT_TRUE(t.isInterrupted());
+  EXPECT_FALSE(t.hasHandle());
+  t.release = false;
+  ASSERT_EQ(t.execute(), BQ_STS_Success);
+  EXPECT_FALSE(t.isInterrupted());
+  EXPECT_TRUE(t.hasHandle());
+  t.release = true;
 }
 
 TEST(ThreadMt, TwoConcurrentInterrupts) {
@@ -236,6 +258,8 @@ TEST(ThreadMt, CallsFromInsideOwnTask) {
       ASSERT_EQ(t.interrupt(), BQ_STS_Success);
     } else {
       ASSERT_EQ(t.executeInCurrentThread(), BQ_STS_Success);
+      EXPECT_FALSE(t.hasHandle());
+      EXPECT_FALSE(t.isInterrupted());
     }
     EXPECT_EQ(t.nestedExecute, BQ_STS_ThreadBusy) << inThread;
     EXPECT_EQ(t.nestedInCurrent, BQ_STS_ThreadBusy) << inThread;
@@ -243,4 +267,28 @@ TEST(ThreadMt, CallsFromInsideOwnTask) {
     EXPECT_EQ(t.nestedInterrupt, BQ_STS_Failure) << inThread;
     EXPECT_EQ(t.getTaskReturnValue(), 4);
   }
+}
+
+TEST(ThreadMt, FailedCreateLeavesObjectIdle) {
+  // A default stack of 64 TiB cannot be mapped: pthread_create fails.
+  pthread_attr_t saved, huge;
+  ASSERT_EQ(0, pthread_getattr_default_np(&saved));
+  pthread_attr_init(&huge);
+  ASSERT_EQ(0, pthread_attr_setstacksize(&huge, std::size_t(1) << 46));
+  ASSERT_EQ(0, pthread_setattr_default_np(&huge));
+  CountingThread t;
+  BQ_STATUS const first = t.execute();
+  BQ_STATUS const again = t.execute(); // not 3110: no handle was kept
+  BQ_STATUS const stopped = t.interrupt();
+  pthread_setattr_default_np(&saved);
+  pthread_attr_destroy(&huge);
+  pthread_attr_destroy(&saved);
+  EXPECT_EQ(first, BQ_STS_Failure);
+  EXPECT_EQ(again, BQ_STS_Failure);
+  EXPECT_EQ(stopped, BQ_STS_Success);
+  EXPECT_EQ(t.runs, 0);
+  ASSERT_EQ(t.execute(), BQ_STS_Success);
+  EXPECT_EQ(t.interrupt(), BQ_STS_Success);
+  while (t.getTaskReturnValue() != 1)
+    BQUtilSync::sleep(1);
 }
