@@ -204,10 +204,6 @@ TEST(CreateTempFile, NameBufferFailureLeavesResult) {
       if (st == 8) {
         EXPECT_TRUE(bqtest::failureInjected());
         EXPECT_EQ("sentinel", str(r));
-      } else if (st == 3037) {
-        // The result's copy could not be stored: no file was made.
-        EXPECT_TRUE(bqtest::failureInjected());
-        EXPECT_EQ(nullptr, r.utf8());
       } else {
         EXPECT_EQ(0, st);
         ASSERT_NE(nullptr, r.utf8());
@@ -251,6 +247,18 @@ TEST(ProcessPath, ProcSelfExe) {
     EXPECT_EQ(0, BQFileUtils::getProcessFullPath(r, name));
     EXPECT_EQ(std::string(buf), str(r));
   }
+  // Exhausted memory: the path is stored, or code 8 is thrown; never a
+  // success with a null result.
+  bqtest::forEachAllocFailure([&] {
+    BQFileSpec r;
+    try {
+      EXPECT_EQ(0, BQFileUtils::getProcessFullPath(r, nullptr));
+      EXPECT_EQ(std::string(buf), str(r));
+    } catch (Brackwell::BQUtilException const& e) {
+      EXPECT_TRUE(bqtest::failureInjected());
+      EXPECT_EQ(8, e.code);
+    }
+  });
 }
 
 // Without /proc the program name and PATH decide. /proc is hidden by a tmpfs

@@ -149,6 +149,7 @@ public:
   static BQFileSpec getTempDir();
   /// Replaces an empty directory by getTempDir() and one that is no
   /// directory by "."; leaves an existing directory unchanged.
+  /// @throws BQUtilException code 8 when the new path cannot be stored.
   static void setupTempDir(BQFileSpec& directory);
   /// Creates a new, empty file (0600) named `prefix` ("bqx" when null) plus
   /// six characters chosen by mkstemp() in a copy of `directory` set up as
@@ -159,8 +160,10 @@ public:
   ///   (/no/such, "log")              => ./logQ81xZa
   /// @returns 0; BQ_STS_OutOfMemory when the name buffer or the local copy
   /// of `directory` cannot be had (result unchanged); BQ_STS_TempFileFailed
-  /// when mkstemp() or the close fails, or when the composed path could not
-  /// be stored in `result` for lack of memory (result then null).
+  /// when mkstemp() or the close fails (after a failed mkstemp() the result
+  /// holds the composed path, which names no file made by this call).
+  /// @throws BQUtilException code 8 when the path cannot be built or stored
+  /// in `result`; no file is then made.
   static BQ_STATUS createTempFile(BQFileSpec const& directory,
                                   char const* prefix, BQFileSpec& result);
   /// The working directory read with getcwd() into 2048 bytes, or the null
@@ -180,7 +183,10 @@ public:
   ///   no /proc, ./prog in /home/u => /home/u/./prog
   ///   no /proc, prog, PATH=:/usr/bin::/bin => /usr/bin/prog, then /bin/prog
   /// @returns 0; BQ_STS_Failure or BQ_STS_NullArgument (result null);
-  /// BQ_STS_OutOfMemory (result unchanged).
+  /// BQ_STS_OutOfMemory when the copy of "PATH" cannot be had (result
+  /// unchanged).
+  /// @throws BQUtilException code 8 when a path cannot be built or stored
+  /// in `result`.
   static BQ_STATUS getProcessFullPath(BQFileSpec& result,
                                       char const* programName);
 

@@ -20,6 +20,15 @@ namespace {
 constexpr std::size_t kCwdBufferSize = 2048;
 constexpr std::size_t kExeBufferSize = 8192;
 
+// Stores `from` in `to`. An assignment whose copy cannot be allocated leaves
+// the null value without a word; here that throws, as building the path
+// itself would.
+void assign(BQFileSpec& to, BQFileSpec const& from) {
+  to = from;
+  if (to.utf8() == nullptr && from.utf8() != nullptr)
+    throw BQUtilException(8);
+}
+
 } // namespace
 
 BQFileSpec BQFileUtils::getTempDir() {
@@ -36,9 +45,9 @@ BQFileSpec BQFileUtils::getTempDir() {
 
 void BQFileUtils::setupTempDir(BQFileSpec& directory) {
   if (directory.empty())
-    directory = getTempDir();
+    assign(directory, getTempDir());
   else if (!isDirectory(directory))
-    directory = BQFileSpec(".", BQFileSpec::ENCODING_UTF8);
+    assign(directory, BQFileSpec(".", BQFileSpec::ENCODING_UTF8));
 }
 
 BQ_STATUS BQFileUtils::createTempFile(BQFileSpec const& directory,
@@ -58,7 +67,7 @@ BQ_STATUS BQFileUtils::createTempFile(BQFileSpec const& directory,
   std::memcpy(name, prefix, len);
   std::memcpy(name + len, "XXXXXX", 7);
   try {
-    result = BQFileSpec(dir, name, BQFileSpec::ENCODING_NATIVE);
+    assign(result, BQFileSpec(dir, name, BQFileSpec::ENCODING_NATIVE));
   } catch (...) {
     delete[] name;
     throw;
@@ -67,8 +76,6 @@ BQ_STATUS BQFileUtils::createTempFile(BQFileSpec const& directory,
   // mkstemp fills in the template inside the result's own buffer, so every
   // rendering made afterwards names the created file.
   char* path = const_cast<char*>(result.utf8());
-  if (path == nullptr)
-    return BQ_STS_TempFileFailed;
   int fd = ::mkstemp(path);
   if (fd == -1)
     return BQ_STS_TempFileFailed;
@@ -91,7 +98,7 @@ BQ_STATUS BQFileUtils::getProcessFullPath(BQFileSpec& result,
   static_assert(kExeBufferSize >= PATH_MAX, "realpath buffer too small");
   char exe[kExeBufferSize];
   if (::realpath("/proc/self/exe", exe) != nullptr) {
-    result = BQFileSpec(exe, BQFileSpec::ENCODING_UTF8);
+    assign(result, BQFileSpec(exe, BQFileSpec::ENCODING_UTF8));
     return BQ_STS_Success;
   }
   if (programName == nullptr) {
@@ -104,7 +111,7 @@ BQ_STATUS BQFileUtils::getProcessFullPath(BQFileSpec& result,
     sep = std::strchr(programName, '\\');
   if (sep != nullptr) {
     if (sep == programName) {
-      result = BQFileSpec(programName, BQFileSpec::ENCODING_NATIVE);
+      assign(result, BQFileSpec(programName, BQFileSpec::ENCODING_NATIVE));
     } else {
       BQFileSpec dir = cwd();
       // Without a working directory a relative name cannot be placed.
@@ -112,7 +119,7 @@ BQ_STATUS BQFileUtils::getProcessFullPath(BQFileSpec& result,
         result = BQFileSpec();
         return BQ_STS_Failure;
       }
-      result = BQFileSpec(dir, programName, BQFileSpec::ENCODING_NATIVE);
+      assign(result, BQFileSpec(dir, programName, BQFileSpec::ENCODING_NATIVE));
     }
     if (fileExists(result))
       return BQ_STS_Success;
@@ -140,7 +147,7 @@ BQ_STATUS BQFileUtils::getProcessFullPath(BQFileSpec& result,
     if (!last)
       *end = '\0';
     try {
-      result = BQFileSpec(pos, programName, BQFileSpec::ENCODING_NATIVE);
+      assign(result, BQFileSpec(pos, programName, BQFileSpec::ENCODING_NATIVE));
     } catch (...) {
       delete[] copy;
       throw;
