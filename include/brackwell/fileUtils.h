@@ -127,8 +127,11 @@ public:
                             BQFileSpec const& target);
   /// rename(), or copyFile then deleteFile of the source when rename()
   /// fails; a source that cannot be deleted after the copy is left and the
-  /// call still succeeds. A move onto the same file (same path or same
-  /// device and inode) returns 0 and leaves the file as it was.
+  /// call still succeeds. A move onto the same file (the same path, or
+  /// another name with the same device and inode, such as a hard link)
+  /// returns 0 and leaves the file as it was; it is never copied onto
+  /// itself. A symbolic link to the source as target is replaced by the
+  /// file, as rename() does.
   /// @returns 0, or the failing copy's status (the source stays).
   static BQ_STATUS moveFile(BQFileSpec const& source,
                             BQFileSpec const& target);
