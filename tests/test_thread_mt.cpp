@@ -68,10 +68,18 @@ protected:
 class CountingThread : public BQThread {
 public:
   std::atomic<int> runs{0};
+  std::atomic<int> policy{-1}, priority{-1}; // of the last task's thread
   ~CountingThread() override { interrupt(); }
 
 protected:
-  std::int32_t task() override { return ++runs; }
+  std::int32_t task() override {
+    int p = -1;
+    sched_param param{};
+    pthread_getschedparam(pthread_self(), &p, &param);
+    policy = p;
+    priority = param.sched_priority;
+    return ++runs;
+  }
 };
 
 // The process's virtual size in kB (VmSize of /proc/self/status), 0 if
@@ -133,6 +141,13 @@ TEST(ThreadMt, TaskEndingOnItsOwnLeavesObjectReusable) {
   }
   // Ended threads reclaim their own stacks (several MB each otherwise).
   EXPECT_LT(virtualSizeKb() - sizeBefore, 256L * 1024);
+  // PRIORITY_LOW changed nothing: the default attributes inherit the
+  // creator's scheduling.
+  int policy = -1;
+  sched_param param{};
+  pthread_getschedparam(pthread_self(), &policy, &param);
+  EXPECT_EQ(t.policy, policy);
+  EXPECT_EQ(t.priority, param.sched_priority);
   EXPECT_EQ(t.interrupt(), BQ_STS_Success);
   EXPECT_EQ(t.runs, 300);
   EXPECT_EQ(t.executeInCurrentThread(), BQ_STS_Success);

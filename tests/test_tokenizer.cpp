@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
+#include <exception>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 using Brackwell::BQUtilException;
@@ -27,6 +30,15 @@ std::vector<std::string> allTokens(const char* text, D delim) {
   EXPECT_EQ(text, t.text);
   return out;
 }
+
+// The library's one exception type: polymorphic, no standard base, a
+// 32-bit signed code.
+static_assert(std::is_polymorphic<BQUtilException>::value, "virtual dtor");
+static_assert(!std::is_base_of<std::exception, BQUtilException>::value,
+              "no standard base");
+static_assert(
+    std::is_same<decltype(BQUtilException::code), std::int32_t>::value,
+    "int32 code");
 
 struct CharCase {
   const char* text;
