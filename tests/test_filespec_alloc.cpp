@@ -9,6 +9,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 using Brackwell::BQFileSpec;
 using Brackwell::BQUtilException;
@@ -202,3 +204,30 @@ TEST(FileSpecAlloc, DecompositionThrowsAndLeavesValue) {
 }
 
 } // namespace
+
+// Moving allocates nothing, keeps handed-out pointers valid and leaves the
+// source null; a vector of paths grows by moving.
+TEST(FileSpecAlloc, MovesDoNotAllocate) {
+  BQFileSpec a("/x/y.txt", BQFileSpec::ENCODING_UTF8);
+  char const* path = a.utf8();
+  wchar_t const* wide = a.w_str();
+  const long before = bqtest::totalAllocations();
+  BQFileSpec b(std::move(a));
+  BQFileSpec c;
+  c = std::move(b);
+  BQFileSpec& alias = c;
+  c = std::move(alias);  // self-move keeps the value
+  EXPECT_EQ(bqtest::totalAllocations(), before);
+  EXPECT_EQ(a.utf8(), nullptr);
+  EXPECT_EQ(b.utf8(), nullptr);
+  EXPECT_EQ(c.utf8(), path);
+  EXPECT_EQ(c.w_str(), wide);
+  EXPECT_STREQ(c.utf8(), "/x/y.txt");
+
+  std::vector<BQFileSpec> list;
+  for (int i = 0; i < 100; ++i)
+    list.push_back(BQFileSpec("/some/path", BQFileSpec::ENCODING_UTF8));
+  const long grown = bqtest::totalAllocations();
+  list.reserve(list.capacity() + 1);  // one block for the vector itself
+  EXPECT_EQ(bqtest::totalAllocations(), grown + 1);
+}

@@ -74,6 +74,21 @@ public:
   /// Releases all three buffers, then copies the other value's path.
   /// Exhausted memory gives the null value; nothing is thrown.
   BQFileSpec& operator=(BQFileSpec const& other);
+  /// Takes over the other value's path and renderings without allocating;
+  /// the other value is left as the null value. Pointers handed out by the
+  /// other value stay valid and now belong to this one.
+  ///
+  /// @code
+  ///   BQFileSpec a("/x/y", BQFileSpec::ENCODING_UTF8);
+  ///   BQFileSpec b(std::move(a));   // b.utf8() => "/x/y", a.utf8() => null
+  /// @endcode
+  ///
+  /// Results of functions (BQFileSpec(dir, name), dirname(), cwd()) and
+  /// paths kept in a std::vector thus move instead of being copied.
+  BQFileSpec(BQFileSpec&& other) noexcept;
+  /// Releases all three buffers, then takes over the other value's, leaving
+  /// it the null value. Moving a value into itself keeps it unchanged.
+  BQFileSpec& operator=(BQFileSpec&& other) noexcept;
   ~BQFileSpec();
 
   /// Narrow components, joined by init().

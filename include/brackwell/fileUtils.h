@@ -152,7 +152,7 @@ public:
   static BQFileSpec getTempDir();
   /// Replaces an empty directory by getTempDir() and one that is no
   /// directory by "."; leaves an existing directory unchanged.
-  /// @throws BQUtilException code 8 when the new path cannot be stored.
+  /// @throws BQUtilException code 8 when the new path cannot be built.
   static void setupTempDir(BQFileSpec& directory);
   /// Creates a new, empty file (0600) named `prefix` ("bqx" when null) plus
   /// six characters chosen by mkstemp() in a copy of `directory` set up as
@@ -165,7 +165,7 @@ public:
   /// of `directory` cannot be had (result unchanged); BQ_STS_TempFileFailed
   /// when mkstemp() or the close fails (after a failed mkstemp() the result
   /// holds the composed path, which names no file made by this call).
-  /// @throws BQUtilException code 8 when the path cannot be built or stored
+  /// @throws BQUtilException code 8 when the path cannot be built
   /// in `result`; no file is then made.
   static BQ_STATUS createTempFile(BQFileSpec const& directory,
                                   char const* prefix, BQFileSpec& result);
@@ -188,7 +188,7 @@ public:
   /// @returns 0; BQ_STS_Failure or BQ_STS_NullArgument (result null);
   /// BQ_STS_OutOfMemory when the copy of "PATH" cannot be had (result
   /// unchanged).
-  /// @throws BQUtilException code 8 when a path cannot be built or stored
+  /// @throws BQUtilException code 8 when a path cannot be built
   /// in `result`.
   static BQ_STATUS getProcessFullPath(BQFileSpec& result,
                                       char const* programName);

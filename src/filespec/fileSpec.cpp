@@ -173,6 +173,28 @@ BQFileSpec& BQFileSpec::operator=(BQFileSpec const& other) {
   return *this;
 }
 
+BQFileSpec::BQFileSpec(BQFileSpec&& other) noexcept
+    : m_path(other.m_path), m_native(other.m_native), m_wide(other.m_wide) {
+  other.m_path = nullptr;
+  other.m_native = nullptr;
+  other.m_wide = nullptr;
+}
+
+BQFileSpec& BQFileSpec::operator=(BQFileSpec&& other) noexcept {
+  if (this == &other)
+    return *this;
+  delete[] m_path;
+  delete[] m_native;
+  delete[] m_wide;
+  m_path = other.m_path;
+  m_native = other.m_native;
+  m_wide = other.m_wide;
+  other.m_path = nullptr;
+  other.m_native = nullptr;
+  other.m_wide = nullptr;
+  return *this;
+}
+
 BQFileSpec::~BQFileSpec() {
   delete[] m_path;
   delete[] m_native;

@@ -20,15 +20,6 @@ namespace {
 constexpr std::size_t kCwdBufferSize = 2048;
 constexpr std::size_t kExeBufferSize = 8192;
 
-// Stores `from` in `to`. An assignment whose copy cannot be allocated leaves
-// the null value without a word; here that throws, as building the path
-// itself would.
-void assign(BQFileSpec& to, BQFileSpec const& from) {
-  to = from;
-  if (to.utf8() == nullptr && from.utf8() != nullptr)
-    throw BQUtilException(8);
-}
-
 } // namespace
 
 BQFileSpec BQFileUtils::getTempDir() {
@@ -45,9 +36,9 @@ BQFileSpec BQFileUtils::getTempDir() {
 
 void BQFileUtils::setupTempDir(BQFileSpec& directory) {
   if (directory.empty())
-    assign(directory, getTempDir());
+    directory = getTempDir();
   else if (!isDirectory(directory))
-    assign(directory, BQFileSpec(".", BQFileSpec::ENCODING_UTF8));
+    directory = BQFileSpec(".", BQFileSpec::ENCODING_UTF8);
 }
 
 BQ_STATUS BQFileUtils::createTempFile(BQFileSpec const& directory,
@@ -67,7 +58,7 @@ BQ_STATUS BQFileUtils::createTempFile(BQFileSpec const& directory,
   std::memcpy(name, prefix, len);
   std::memcpy(name + len, "XXXXXX", 7);
   try {
-    assign(result, BQFileSpec(dir, name, BQFileSpec::ENCODING_NATIVE));
+    result = BQFileSpec(dir, name, BQFileSpec::ENCODING_NATIVE);
   } catch (...) {
     delete[] name;
     throw;
@@ -98,7 +89,7 @@ BQ_STATUS BQFileUtils::getProcessFullPath(BQFileSpec& result,
   static_assert(kExeBufferSize >= PATH_MAX, "realpath buffer too small");
   char exe[kExeBufferSize];
   if (::realpath("/proc/self/exe", exe) != nullptr) {
-    assign(result, BQFileSpec(exe, BQFileSpec::ENCODING_UTF8));
+    result = BQFileSpec(exe, BQFileSpec::ENCODING_UTF8);
     return BQ_STS_Success;
   }
   if (programName == nullptr) {
@@ -111,7 +102,7 @@ BQ_STATUS BQFileUtils::getProcessFullPath(BQFileSpec& result,
     sep = std::strchr(programName, '\\');
   if (sep != nullptr) {
     if (sep == programName) {
-      assign(result, BQFileSpec(programName, BQFileSpec::ENCODING_NATIVE));
+      result = BQFileSpec(programName, BQFileSpec::ENCODING_NATIVE);
     } else {
       BQFileSpec dir = cwd();
       // Without a working directory a relative name cannot be placed.
@@ -119,7 +110,7 @@ BQ_STATUS BQFileUtils::getProcessFullPath(BQFileSpec& result,
         result = BQFileSpec();
         return BQ_STS_Failure;
       }
-      assign(result, BQFileSpec(dir, programName, BQFileSpec::ENCODING_NATIVE));
+      result = BQFileSpec(dir, programName, BQFileSpec::ENCODING_NATIVE);
     }
     if (fileExists(result))
       return BQ_STS_Success;
@@ -147,7 +138,7 @@ BQ_STATUS BQFileUtils::getProcessFullPath(BQFileSpec& result,
     if (!last)
       *end = '\0';
     try {
-      assign(result, BQFileSpec(pos, programName, BQFileSpec::ENCODING_NATIVE));
+      result = BQFileSpec(pos, programName, BQFileSpec::ENCODING_NATIVE);
     } catch (...) {
       delete[] copy;
       throw;
