@@ -56,6 +56,8 @@ public:
   ///   "99999999999999999999" => LONG_MAX
   static long atol(std::string const& text);
   /// As atol on tostr(text): each character is narrowed to 8 bits first.
+  ///
+  ///   L"\x0131" L"2" => 12   (U+0131 narrows to '1')
   static long atol(std::wstring const& text);
   /// Parses a double with strtod (locale decimal point); 0.0 without a
   /// number.
@@ -75,12 +77,16 @@ public:
   ///   "MiXeD 123" => "mixed 123"
   static std::string toLower(char const* text);
   /// Lower-case copy through towlower; null => L"".
+  ///
+  ///   L"MiXeD 123" => L"mixed 123"
   static std::wstring toLower(wchar_t const* text);
   /// Upper-case copy through toupper; null => "".
   ///
   ///   "MiXeD 123" => "MIXED 123"
   static std::string toUpper(char const* text);
   /// Upper-case copy through towupper; null => L"".
+  ///
+  ///   L"MiXeD 123" => L"MIXED 123"
   static std::wstring toUpper(wchar_t const* text);
 
   /// @}
