@@ -49,6 +49,9 @@ void TempTree::mkdir(const std::string& rel) const {
 }
 
 void TempTree::write(const std::string& rel, const std::string& bytes) const {
+  const std::size_t slash = rel.rfind('/');
+  if (slash != std::string::npos)
+    mkdir(rel.substr(0, slash));
   std::ofstream out(path(rel), std::ios::binary | std::ios::trunc);
   out << bytes;
 }

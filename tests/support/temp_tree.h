@@ -23,7 +23,7 @@ public:
   std::string path(const std::string& rel) const { return m_root + "/" + rel; }
   // Creates the directory rel (and its parents).
   void mkdir(const std::string& rel) const;
-  // Creates or replaces the file rel with the given bytes.
+  // Creates or replaces the file rel with the given bytes (parents made).
   void write(const std::string& rel, const std::string& bytes) const;
   // Reads a whole file; "<missing>" when it cannot be opened.
   static std::string read(const std::string& absPath);
