@@ -542,3 +542,19 @@ TEST(TreesAlloc, ListsOnlyGrowAndNothingStrayIsLeft) {
   EXPECT_GT(points, 10);
   std::printf("tree operations: %ld allocation-failure points\n", points);
 }
+
+TEST(MoveDirectory, IntoItsOwnSubtreeIsRefusedAndCopiesNothing) {
+  bqtest::TempTree t;
+  t.mkdir("a/sub");
+  t.write("a/sub/f", "f");
+  auto before = snapshot(t.path("a"));
+  for (std::string rel : {"a/new", "a/sub/x/y", "a/sub"}) {
+    EXPECT_EQ(3031, BQFileUtils::moveDirectory(P(t.path("a")), P(t.path(rel))))
+        << rel;
+    EXPECT_EQ(before, snapshot(t.path("a"))) << rel;
+  }
+  // Through a symbolic link to a directory inside the source as well.
+  ASSERT_EQ(0, ::symlink(t.path("a/sub").c_str(), t.path("in").c_str()));
+  EXPECT_EQ(3031, BQFileUtils::moveDirectory(P(t.path("a")), P(t.path("in/z"))));
+  EXPECT_EQ(before, snapshot(t.path("a")));
+}

@@ -197,27 +197,83 @@ public:
   /// @name Directory trees
   /// @{
 
-  /// Appends the regular files and the subdirectories of `directory` (links
-  /// followed, "." and ".." skipped, in readdir order) to the two lists.
-  /// @returns 0, or BQ_STS_DirectoryNotFound.
+  /// Appends the regular files and the subdirectories of `directory` to the
+  /// two lists, in readdir() order, never sorted. "." and ".." are skipped,
+  /// other names beginning with '.' are listed. Each entry is joined to the
+  /// directory's path (ENCODING_UTF8, so relative stays relative) and
+  /// classified by stat(), links followed: a link to a directory is listed
+  /// as a directory, a link to a file as a file; FIFOs, sockets, devices
+  /// and dangling links are in neither list.
+  ///
+  ///   dir holding f, .h, sub/, fifo => files += dir/f, dir/.h;
+  ///                                    directories += dir/sub
+  /// The lists are only appended to. A path that cannot be built throws
+  /// BQUtilException (code 8); what was appended before stays.
+  /// @returns 0, or BQ_STS_DirectoryNotFound (no directory, or it cannot be
+  /// opened) with nothing appended.
   static BQ_STATUS getContents(BQFileSpec const& directory,
                                std::vector<BQFileSpec>& files,
                                std::vector<BQFileSpec>& directories);
-  /// Appends every regular file of the tree, in pre-order.
-  /// @returns 0, or the first listing failure (BQ_STS_DirectoryNotFound).
+  /// Appends every regular file of the tree, in pre-order: a directory's
+  /// own files in listing order, then each subdirectory's result in turn.
+  /// Directories themselves are not listed. Links are followed, except into
+  /// a directory that is already on the current descent path (same device
+  /// and inode), so a link back to an ancestor ends the walk there instead
+  /// of repeating it. Only the subdirectory lists of the levels being
+  /// descended are held, and no directory stream while descending.
+  ///
+  ///   root/{f1, f2, d1/g1, d2/h1} => root/f1, root/f2, root/d1/g1, root/d2/h1
+  /// @returns 0, or the first listing failure (BQ_STS_DirectoryNotFound);
+  /// what was appended before it stays, as after a BQUtilException.
   static BQ_STATUS RecurseFiles(BQFileSpec const& directory,
                                 std::vector<BQFileSpec>& files);
-  /// rmdir() of the directory; with `recursive`, its whole tree first.
-  /// @returns 0, BQ_STS_FileDeleteFailed or BQ_STS_DirectoryNotFound.
+  /// rmdir() of the directory; with `recursive`, its whole tree first:
+  /// every subdirectory is emptied and removed, then the directory's files,
+  /// then the directory itself. Symbolic links are never descended through:
+  /// a link to a directory or to a file is removed itself (unlink), so
+  /// nothing outside the tree is touched. FIFOs, sockets, devices and
+  /// dangling links are left, and the directory holding one then fails to
+  /// go (BQ_STS_FileDeleteFailed). What was deleted before a failure stays
+  /// deleted.
+  /// @returns 0; BQ_STS_FileDeleteFailed when an entry or a directory
+  /// cannot be removed (not recursive: also a non-empty or missing one);
+  /// BQ_STS_DirectoryNotFound (recursive only) when a directory cannot be
+  /// listed, before anything in it is deleted.
   static BQ_STATUS deleteDir(BQFileSpec const& directory, bool recursive);
-  /// Copies the tree of directories and regular files below `source` into
-  /// `target`, creating it with its parents; rolls back on failure.
-  /// @returns 0, BQ_STS_DirectoryNotFound, BQ_STS_DirectoryCreateFailed or
-  /// the first failing copyFile status.
+  /// Copies the directories and regular files below `source` into `target`,
+  /// which is created with its missing ancestors (0777 less the umask) when
+  /// absent and merged into when it exists. Files go through copyFile
+  /// (permissions, times and owners are not carried over); links are
+  /// followed; other entries are passed over. A directory already on the
+  /// current descent path, on the source or the target side, is not entered
+  /// again, so a link cycle or a target inside the source cannot make the
+  /// copy grow without bound. One directory stream is held per level, so a
+  /// tree deeper than the descriptor limit fails (and is rolled back).
+  ///
+  /// Rollback, after a failing entry or a BQUtilException (rethrown): only
+  /// what the call created is removed, deepest first. A target that did not
+  /// exist is removed with its tree (the ancestors made for it stay); in an
+  /// existing target only the files and directories it created go, and
+  /// entries that were there before stay. Files that the copy overwrote are
+  /// not restored. When the source cannot be opened at all, a target made
+  /// for it stays.
+  /// @returns 0; BQ_STS_DirectoryNotFound (the source is no directory, or a
+  /// directory cannot be opened); BQ_STS_DirectoryCreateFailed; or the first
+  /// failing copyFile status (BQ_STS_Failure, BQ_STS_OutOfMemory).
   static BQ_STATUS copyDirectory(BQFileSpec const& source,
                                  BQFileSpec const& target);
-  /// rename(), or copy then delete the source.
-  /// @returns 0, BQ_STS_DirectoryNotFound or BQ_STS_DirectoryMoveFailed.
+  /// rename(); when that fails (another file system, a non-empty target),
+  /// copyDirectory then a recursive deleteDir of the source, whose failure
+  /// is ignored (what could not be deleted stays). A target inside the
+  /// source (or below an existing ancestor inside it) is refused before
+  /// anything is copied, since deleting the source would delete the copy.
+  /// When the copy fails the source is untouched and the copy rolled back.
+  ///
+  ///   /t/a -> /t/b            => 0, renamed
+  ///   /t/a -> /dev/shm/b      => 0, copied, /t/a deleted
+  ///   /t/a -> /t/a/sub        => BQ_STS_DirectoryMoveFailed, nothing done
+  /// @returns 0, BQ_STS_DirectoryNotFound (the source is no directory) or
+  /// BQ_STS_DirectoryMoveFailed (refused, or the copy failed).
   static BQ_STATUS moveDirectory(BQFileSpec const& source,
                                  BQFileSpec const& target);
 

@@ -6,6 +6,7 @@
 //
 //===----------------------------------------------------------------------===//
 #include "brackwell/fileUtils.h"
+#include "brackwell/utilTokenizer.h"
 
 #include <cstring>
 #include <deque>
@@ -268,6 +269,53 @@ BQ_STATUS copyEntries(BQFileSpec const& source, DirStream& d,
   return BQ_STS_Success;
 }
 
+// True when the directory `path` is `dir` or lies below it: climbs from it
+// through ".." up to the root, comparing identities. O_PATH descriptors need
+// no read permission on the directories passed.
+bool isWithin(char const* path, struct stat const& dir) {
+  if (path == nullptr)
+    return false;
+  int fd = ::open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  bool inside = false;
+  struct stat cur;
+  while (::fstat(fd, &cur) == 0) {
+    if (cur.st_dev == dir.st_dev && cur.st_ino == dir.st_ino) {
+      inside = true;
+      break;
+    }
+    int up = ::openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (up < 0)
+      break;
+    struct stat ust;
+    bool atRoot = ::fstat(up, &ust) != 0 ||
+                  (ust.st_dev == cur.st_dev && ust.st_ino == cur.st_ino);
+    ::close(fd);
+    fd = up;
+    if (atRoot)
+      break;
+  }
+  ::close(fd);
+  return inside;
+}
+
+// True when `target`, or its nearest existing ancestor, lies inside the
+// directory `source`: a copy there followed by deleting the source would
+// delete the copy too.
+bool targetInside(BQFileSpec const& target, struct stat const& source) {
+  BQFileSpec probe(target);
+  if (probe.utf8() == nullptr)
+    throw BQUtilException(8); // the copy is null only for lack of memory
+  while (!BQFileUtils::isDirectory(probe)) {
+    BQFileSpec up = probe.dirname();
+    if (up.utf8() == nullptr || std::strcmp(up.utf8(), probe.utf8()) == 0)
+      break;
+    probe = std::move(up);
+  }
+  return isWithin(probe.utf8(), source);
+}
+
 } // namespace
 
 BQ_STATUS BQFileUtils::getContents(BQFileSpec const& directory,
@@ -333,12 +381,17 @@ BQ_STATUS BQFileUtils::copyDirectory(BQFileSpec const& source,
 
 BQ_STATUS BQFileUtils::moveDirectory(BQFileSpec const& source,
                                      BQFileSpec const& target) {
-  if (!isDirectory(source))
+  struct stat ss;
+  if (!statPath(source, ss) || !S_ISDIR(ss.st_mode))
     return BQ_STS_DirectoryNotFound;
-  char const* s = source.utf8();
   char const* t = target.utf8();
-  if (t != nullptr && ::rename(s, t) == 0)
+  if (t == nullptr)
+    return BQ_STS_DirectoryMoveFailed;
+  if (::rename(source.utf8(), t) == 0)
     return BQ_STS_Success;
+  if (targetInside(target, ss))
+    return BQ_STS_DirectoryMoveFailed; // nothing is copied
+
   if (copyDirectory(source, target) != BQ_STS_Success)
     return BQ_STS_DirectoryMoveFailed;
   deleteDir(source, true);
