@@ -539,6 +539,16 @@ TEST(TreesAlloc, ListsOnlyGrowAndNothingStrayIsLeft) {
     t.mkdir("pre/a");
     t.write("pre/keep", "k");
   });
+  BQFileSpec del = P(t.path("del"));
+  points += bqtest::forEachAllocFailure([&] {
+    t.mkdir("del/a/b");
+    t.write("del/f", "f");
+    t.write("del/a/b/g", "g");
+    try {
+      EXPECT_EQ(0, BQFileUtils::deleteDir(del, true));
+      EXPECT_FALSE(exists(t.path("del")));
+    } catch (BQUtilException const& e) { expectOom(e); }
+  });
   EXPECT_GT(points, 10);
   std::printf("tree operations: %ld allocation-failure points\n", points);
 }

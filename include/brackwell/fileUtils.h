@@ -231,9 +231,13 @@ public:
   /// every subdirectory is emptied and removed, then the directory's files,
   /// then the directory itself. Symbolic links are never descended through:
   /// a link to a directory or to a file is removed itself (unlink), so
-  /// nothing outside the tree is touched. FIFOs, sockets, devices and
+  /// nothing outside the tree is touched, even when a directory of the tree
+  /// is swapped for a link while the walk runs (a subdirectory is entered
+  /// only when it is still the directory that was listed, and files are
+  /// removed relative to a checked descriptor). FIFOs, sockets, devices and
   /// dangling links are left, and the directory holding one then fails to
-  /// go (BQ_STS_FileDeleteFailed). What was deleted before a failure stays
+  /// go (BQ_STS_FileDeleteFailed). What was deleted before a failure, or
+  /// before a BQUtilException (code 8, a name that cannot be kept), stays
   /// deleted.
   /// @returns 0; BQ_STS_FileDeleteFailed when an entry or a directory
   /// cannot be removed (not recursive: also a non-empty or missing one);

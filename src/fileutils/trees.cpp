@@ -12,6 +12,8 @@
 #include <deque>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
+#include <new>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -27,6 +29,11 @@ class DirStream {
 public:
   explicit DirStream(char const* path)
       : m_dir(path != nullptr ? ::opendir(path) : nullptr) {}
+  // Takes over an open directory descriptor (closed even when this fails).
+  explicit DirStream(int fd) : m_dir(::fdopendir(fd)) {
+    if (m_dir == nullptr)
+      ::close(fd);
+  }
   ~DirStream() {
     if (m_dir != nullptr)
       ::closedir(m_dir);
@@ -126,45 +133,100 @@ BQ_STATUS recurseFiles(BQFileSpec const& directory, DirId self,
   return st;
 }
 
+// A name kept for unlinkat(); the buffer comes from the non-throwing new.
+using Name = std::unique_ptr<char[]>;
+
+Name copyName(char const* s) {
+  std::size_t n = std::strlen(s) + 1;
+  Name p(new (std::nothrow) char[n]);
+  if (!p)
+    throw BQUtilException(8);
+  std::memcpy(p.get(), s, n);
+  return p;
+}
+
+// Opens a directory for removal; `noFollow` refuses a symbolic link in the
+// last component. -1 when it cannot be opened or is not `expected`.
+int openForRemoval(char const* path, bool noFollow, DirId const& expected,
+                   bool check) {
+  if (path == nullptr)
+    return -1;
+  int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC |
+                            (noFollow ? O_NOFOLLOW : 0));
+  struct stat st;
+  if (fd >= 0 && check &&
+      (::fstat(fd, &st) != 0 || st.st_dev != expected.dev ||
+       st.st_ino != expected.ino)) {
+    ::close(fd);
+    fd = -1;
+  }
+  return fd;
+}
+
 // Recursive deletion of a directory known to be one. Entries are judged by
 // lstat: a symbolic link is never descended through; a link to a file or to
 // a directory is removed itself, a dangling link is left like a FIFO.
-BQ_STATUS removeTree(BQFileSpec const& directory) {
-  std::vector<BQFileSpec> files;
+//
+// A directory of the tree may be replaced by a link while the walk runs. A
+// subdirectory is therefore entered only when what its path opens (links
+// refused) is the very directory that was listed (device and inode), and
+// the files of a level are removed with unlinkat() relative to a descriptor
+// checked the same way, so a swapped path never leads outside the tree.
+// No descriptor is held while descending.
+BQ_STATUS removeTree(BQFileSpec const& directory, DirId const* expected) {
+  std::vector<Name> files;
   std::vector<BQFileSpec> subdirs;
+  DirPath subIds;
+  DirId self{};
   {
-    DirStream d(directory.utf8());
+    int fd = openForRemoval(directory.utf8(), expected != nullptr,
+                            expected ? *expected : self, expected != nullptr);
+    if (fd < 0)
+      return BQ_STS_DirectoryNotFound;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+      ::close(fd);
+      return BQ_STS_DirectoryNotFound;
+    }
+    self = idOf(st);
+    DirStream d(fd); // owns fd from here on
     if (!d.isOpen())
       return BQ_STS_DirectoryNotFound;
     while (dirent* e = d.next()) {
-      struct stat st;
       if (::fstatat(d.fd(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         continue;
       if (S_ISLNK(st.st_mode)) {
         // Only links to files and directories count as entries to remove.
-        if (!statEntry(d, e->d_name, st) ||
-            !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)))
+        struct stat target;
+        if (!statEntry(d, e->d_name, target) ||
+            !(S_ISDIR(target.st_mode) || S_ISREG(target.st_mode)))
           continue;
-        files.push_back(
-            BQFileSpec(directory, e->d_name, BQFileSpec::ENCODING_UTF8));
+        files.push_back(copyName(e->d_name));
       } else if (S_ISDIR(st.st_mode)) {
+        subIds.push_back(idOf(st));
         subdirs.push_back(
             BQFileSpec(directory, e->d_name, BQFileSpec::ENCODING_UTF8));
       } else if (S_ISREG(st.st_mode)) {
-        files.push_back(
-            BQFileSpec(directory, e->d_name, BQFileSpec::ENCODING_UTF8));
+        files.push_back(copyName(e->d_name));
       }
     }
   } // no stream is held while descending
-  for (BQFileSpec const& s : subdirs) {
-    BQ_STATUS st = removeTree(s);
+  for (std::size_t i = 0; i < subdirs.size(); ++i) {
+    BQ_STATUS st = removeTree(subdirs[i], &subIds[i]);
     if (st != BQ_STS_Success)
       return st;
   }
-  for (BQFileSpec const& f : files) {
-    BQ_STATUS st = BQFileUtils::deleteFile(f);
-    if (st != BQ_STS_Success)
-      return st;
+  if (!files.empty()) {
+    int fd = openForRemoval(directory.utf8(), expected != nullptr, self, true);
+    if (fd < 0)
+      return BQ_STS_FileDeleteFailed;
+    for (Name const& f : files) {
+      if (::unlinkat(fd, f.get(), 0) != 0) {
+        ::close(fd);
+        return BQ_STS_FileDeleteFailed;
+      }
+    }
+    ::close(fd);
   }
   return ::rmdir(directory.utf8()) == 0 ? BQ_STS_Success
                                         : BQ_STS_FileDeleteFailed;
@@ -343,7 +405,7 @@ BQ_STATUS BQFileUtils::deleteDir(BQFileSpec const& directory, bool recursive) {
   }
   if (!isDirectory(directory))
     return BQ_STS_DirectoryNotFound;
-  return removeTree(directory);
+  return removeTree(directory, nullptr);
 }
 
 BQ_STATUS BQFileUtils::copyDirectory(BQFileSpec const& source,
