@@ -285,17 +285,41 @@ public:
   /// @name Relative paths
   /// @{
 
-  /// The relative path from `from` (a directory, or a file whose directory
-  /// is used) to `to`.
+  /// The relative path from `from` (a directory, or an existing file whose
+  /// directory is used) to `to` (file or directory, existing or not).
+  ///
+  /// Both paths lose their trailing separators, are split at "/" and "\\"
+  /// and cleaned ("." and empty components dropped, ".." cancelling the
+  /// component before it); the result climbs with ".." out of what `from`
+  /// does not share with `to` and then descends into the rest of `to`.
+  /// Components compare byte-wise. Only when `from` can be examined and `to`
+  /// exists are relative arguments first placed under the working directory;
+  /// otherwise they are compared as written.
   ///
   /// @code
   ///   /data/maps          /data/maps/n/tile.img  => n/tile.img
   ///   /data/maps          /data/docs/readme      => ../docs/readme
+  ///   /data/maps/a.img    /data/docs             => ../docs (a.img a file)
+  ///   /data/maps          /data/maps/            => .
   ///   /data/maps/n/m      /data                  => ../../..
+  ///   /data/maps          /data/Maps             => ../Maps
+  ///   /data//maps         /data/maps/n           => ../../data/maps/n
   ///   /data               /..                    => BQ_STS_DirectoryNotFound
+  ///   maps/n (missing)    maps/o/p (missing)     => ../o/p
+  ///   a (missing)         ../b (missing)         => ../../b
+  ///   "" or null          anything               => BQ_STS_DirectoryNotFound
   /// @endcode
+  ///
+  /// An empty or null `from` or `to` names no location and gives
+  /// BQ_STS_DirectoryNotFound. So does a relative argument that has to be
+  /// placed under a working directory that cannot be read (removed, or not
+  /// searchable); absolute arguments never need it.
+  ///
   /// @returns 0 with the result in `out`, or BQ_STS_DirectoryNotFound (out
-  /// unchanged) when a ".." climbs above the root of an absolute path.
+  /// unchanged) when a ".." climbs above the root of an absolute path, an
+  /// argument is empty or the working directory is needed and unreadable.
+  /// @throws BQUtilException code 8 when memory is exhausted; `out` is then
+  /// unchanged.
   static BQ_STATUS getRelativePathTo(BQFileSpec& out, BQFileSpec const& from,
                                      BQFileSpec const& to);
 

@@ -1,0 +1,213 @@
+// Tests of BQFileUtils::getRelativePathTo on real directories.
+#include "brackwell/fileUtils.h"
+#include "support/alloc_fault.h"
+#include "support/child.h"
+#include "support/temp_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using Brackwell::BQFileSpec;
+using Brackwell::BQFileUtils;
+using Brackwell::BQUtilException;
+
+namespace {
+
+BQFileSpec P(std::string const& s) {
+  return BQFileSpec(s.c_str(), BQFileSpec::ENCODING_UTF8);
+}
+
+struct CwdGuard {
+  char saved[PATH_MAX];
+  CwdGuard() { if (!::getcwd(saved, sizeof saved)) saved[0] = '\0'; }
+  ~CwdGuard() { if (saved[0] && ::chdir(saved) != 0) ADD_FAILURE(); }
+};
+
+struct Row {
+  std::string from, to, out;
+  int status;
+};
+
+// A tree standing for /data: maps/n/m, maps/n/tile.img, maps/a.img,
+// docs/readme, docs/x, Maps.
+void makeData(bqtest::TempTree const& t) {
+  t.mkdir("data/maps/n/m");
+  t.mkdir("data/Maps");
+  t.write("data/maps/n/tile.img", "t");
+  t.write("data/maps/a.img", "a");
+  t.write("data/docs/readme", "r");
+  t.write("data/docs/x", "x");
+}
+
+// The status, with the text of `out` (which starts as "keep") in outText.
+int rel(std::string& outText, std::string const& from, std::string const& to) {
+  BQFileSpec out = P("keep");
+  int st = BQFileUtils::getRelativePathTo(out, P(from), P(to));
+  outText = out.utf8() ? out.utf8() : "<null>";
+  return st;
+}
+
+void check(Row const* rows, std::size_t n) {
+  for (std::size_t k = 0; k < n; ++k) {
+    std::string out;
+    EXPECT_EQ(rows[k].status, rel(out, rows[k].from, rows[k].to))
+        << rows[k].from << " -> " << rows[k].to;
+    EXPECT_EQ(rows[k].out, out) << rows[k].from << " -> " << rows[k].to;
+  }
+}
+
+// "../" once for every component of an absolute path, root included.
+std::string climbOut(std::string const& abs) {
+  std::string up = "../";
+  for (char c : abs)
+    if (c == '/')
+      up += "../";
+  return up;
+}
+
+} // namespace
+
+TEST(RelativePath, AbsoluteWorkedResultsAndEdgeCases) {
+  bqtest::TempTree t;
+  makeData(t);
+  std::string const d = t.path("data");
+  std::string const r = t.root();
+  Row const rows[] = {
+      {d + "/maps", d + "/maps/n/tile.img", "n/tile.img", 0},
+      {d + "/maps", d + "/docs/readme", "../docs/readme", 0},
+      {d + "/maps/a.img", d + "/docs", "../docs", 0},
+      {d + "/maps", d + "/maps/", ".", 0},
+      {d + "/maps/n/m", d, "../../..", 0},
+      {r, d + "/maps", "data/maps", 0},
+      {"/", d + "/maps", d.substr(1) + "/maps", 0},
+      {d + "/maps", r, "../..", 0},
+      {d + "/maps", "/", climbOut(d).substr(0, climbOut(d).size() - 1), 0},
+      {d + "/maps", d + "/Maps", "../Maps", 0},
+      {d + "/./maps/../docs", d + "/docs/x", "x", 0},
+      {d, "/..", "keep", 3033},
+      {d, "/../x", "keep", 3033},
+      {"/..", d, "keep", 3033},
+      {d + "/maps/../../../../../../../../../../../..", d, "keep", 3033},
+      {d + "/maps//", d + "/docs\\", "../docs", 0},
+      {d + "/./maps", d + "/n/../maps", ".", 0},
+      {d + "//maps", d + "/maps/n", "../../data/maps/n", 0},
+      {d + "/new.img", d + "/x", "../x", 0},
+      {"/", "//", ".", 0},
+  };
+  check(rows, sizeof rows / sizeof rows[0]);
+  // Step 3 skipped: an existing absolute base, a missing relative target.
+  std::string out;
+  EXPECT_EQ(0, rel(out, d, "out/x"));
+  EXPECT_EQ(climbOut(d) + "out/x", out);
+}
+
+TEST(RelativePath, RelativeArguments) {
+  bqtest::TempTree t;
+  makeData(t);
+  CwdGuard guard;
+  ASSERT_EQ(0, ::chdir(t.path("data").c_str()));
+  Row const rows[] = {
+      {"maps/n", "maps/o/p", "../o/p", 0}, // n exists, o/p is missing
+      {"maps/q", "maps/o/p", "../o/p", 0}, // both missing
+      {"maps/q/..", "maps/o", "o", 0},
+      {"maps", "docs/x", "../docs/x", 0}, // both exist: cwd joined to both
+      {"maps/a.img", "docs", "../docs", 0},
+      {"maps", t.path("data/docs/x"), "../docs/x", 0},
+      {t.path("data"), "docs/x", "docs/x", 0}, // the target placed too
+      {"docs", "../data/docs", ".", 0},
+      {".", "new/file", "../new/file", 0},
+      {"a", "../b", "../../b", 0},
+      {"a/../../b", "c", "../../c", 0},
+      {"q/../..", "q/..", "../.", 0}, // the placeholder "." is kept
+  };
+  check(rows, sizeof rows / sizeof rows[0]);
+}
+
+TEST(RelativePath, EmptyOrNullArgumentIsDirectoryNotFound) {
+  bqtest::TempTree t;
+  BQFileSpec out = P("keep");
+  BQFileSpec const none;
+  BQFileSpec const root = P(t.root());
+  EXPECT_EQ(3033, BQFileUtils::getRelativePathTo(out, P(""), root));
+  EXPECT_EQ(3033, BQFileUtils::getRelativePathTo(out, root, P("")));
+  EXPECT_EQ(3033, BQFileUtils::getRelativePathTo(out, none, root));
+  EXPECT_EQ(3033, BQFileUtils::getRelativePathTo(out, root, none));
+  EXPECT_EQ(3033, BQFileUtils::getRelativePathTo(out, none, none));
+  EXPECT_STREQ("keep", out.utf8());
+}
+
+// The working directory removed: a relative path that would have to be
+// placed under it gives 3033; nothing else needs it.
+TEST(RelativePath, UnreadableWorkingDirectory) {
+  bqtest::TempTree t;
+  makeData(t);
+  std::string const gone = t.path("gone");
+  std::string const d = t.path("data");
+  int rc = bqtest::inChild([&] {
+    std::string out;
+    if (::mkdir(gone.c_str(), 0700) != 0 || ::chdir(gone.c_str()) != 0 ||
+        ::rmdir(gone.c_str()) != 0 || BQFileUtils::cwd().utf8() != nullptr)
+      return 10;
+    if (rel(out, ".", d) != 3033 || out != "keep")
+      return 1; // an existing relative base cannot be placed
+    if (rel(out, d, ".") != 3033 || out != "keep")
+      return 2; // nor an existing relative target
+    if (rel(out, d + "/maps", d + "/docs") != 0 || out != "../docs")
+      return 3; // absolute paths need no working directory
+    if (rel(out, "a", "b") != 0 || out != "../b")
+      return 4; // missing paths stay relative
+    return 0;
+  });
+  EXPECT_EQ(0, rc);
+}
+
+TEST(RelativePath, AllocationFailures) {
+  bqtest::TempTree t;
+  makeData(t);
+  CwdGuard guard;
+  ASSERT_EQ(0, ::chdir(t.path("data").c_str()));
+  std::string const d = t.path("data");
+  std::string const deep(600, 'z'); // result longer than the stack buffer
+  Row const rows[] = {
+      {d + "/maps/a.img", d + "/docs/readme", "../docs/readme", 0},
+      {"maps", "docs/x", "../docs/x", 0},
+      {"q/..", "q", "../q", 0}, // "." and "q" share nothing
+      {".", ".", ".", 0},
+      {"a", deep + "/b", "../" + deep + "/b", 0},
+      {d, "/..", "keep", 3033},
+      {"/..", d, "keep", 3033},
+  };
+  {
+    // The shared constant components are made on the first call and kept
+    // to the end of the process; make them before counting blocks.
+    BQFileSpec warm;
+    BQFileUtils::getRelativePathTo(warm, P("a"), P("b"));
+  }
+  long total = 0;
+  for (Row const& row : rows) {
+    BQFileSpec const from = P(row.from), to = P(row.to);
+    std::vector<BQFileSpec> pool(500, P("keep")); // made before arming
+    std::size_t used = 0;
+    total += bqtest::forEachAllocFailure([&] {
+      BQFileSpec& out = pool.at(used++);
+      try {
+        int st = BQFileUtils::getRelativePathTo(out, from, to);
+        EXPECT_FALSE(bqtest::failureInjected());
+        EXPECT_EQ(row.status, st);
+        EXPECT_EQ(row.out, out.utf8());
+      } catch (BQUtilException const& e) {
+        EXPECT_TRUE(bqtest::failureInjected());
+        EXPECT_EQ(8, e.code);
+        EXPECT_STREQ("keep", out.utf8());
+      }
+    });
+  }
+  if (bqtest::harnessActive()) {
+    EXPECT_GT(total, 40);
+  }
+}
