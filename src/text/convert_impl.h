@@ -329,6 +329,16 @@ inline std::size_t asciiRun(const S* s, T* t, std::size_t avail) {
 
 #endif
 
+// Whether the 8 bytes at `s` exist and are all ASCII, so that the block
+// path is worth going back to.
+inline bool asciiAhead(const UTF8* s, const UTF8* sEnd) {
+  if (sEnd - s < 8)
+    return false;
+  std::uint64_t w;
+  std::memcpy(&w, s, 8);
+  return (w & 0x8080808080808080ULL) == 0;
+}
+
 // The smaller of the units left in the source and in the target.
 template <class S, class T>
 inline std::size_t room(const S* s, const S* sEnd, const T* t, const T* tEnd) {
@@ -401,6 +411,27 @@ inline bool fastFromUTF8(const UTF8*& s, const UTF8* sEnd, T*& t, T* tEnd) {
   }
   s += 4;
   return true;
+}
+
+// Converts a run of three-byte sequences whose lead is E1-EC or EE-EF (the
+// bulk of CJK text; those leads put no extra limit on the second byte)
+// while 3 source bytes and 1 target unit remain. Stops at anything else.
+template <class T>
+inline void threeByteRun(const UTF8*& s, const UTF8* sEnd, T*& t, T* tEnd) {
+  const UTF8* p = s;
+  T* q = t;
+  const std::ptrdiff_t n = (sEnd - p) / 3 < tEnd - q ? (sEnd - p) / 3 : tEnd - q;
+  const UTF8* const stop = p + 3 * n;
+  while (p < stop) {
+    const UTF32 b0 = p[0], b1 = p[1], b2 = p[2];
+    if ((b0 & 0xF0) != 0xE0 || b0 == 0xE0 || b0 == 0xED ||
+        ((b1 & 0xC0) ^ 0x80) != 0 || ((b2 & 0xC0) ^ 0x80) != 0)
+      break;
+    *q++ = static_cast<T>(((b0 & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F));
+    p += 3;
+  }
+  s = p;
+  t = q;
 }
 
 // Writes a scalar value below 0x110000 that is no surrogate as UTF-8 when
@@ -669,10 +700,15 @@ ConversionResult fromUTF8(const UTF8** sourceStart, const UTF8* sourceEnd,
         if (source >= sourceEnd)
           break;
       }
+      if ((*source & 0xF0) == 0xE0) {
+        threeByteRun(source, sourceEnd, target, targetEnd);
+        if (source >= sourceEnd)
+          break;
+      }
       bool taken = false;
       do {
         taken = fastFromUTF8<Pairs>(source, sourceEnd, target, targetEnd);
-      } while (taken && source < sourceEnd && *source >= 0x80);
+      } while (taken && source < sourceEnd && !asciiAhead(source, sourceEnd));
       if (taken)
         continue;
     }
