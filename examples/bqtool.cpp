@@ -78,6 +78,7 @@ int usage() {
       "  list DIR                 files and subdirectories of DIR\n"
       "  files DIR                every regular file below DIR\n"
       "  mkdir DIR                create DIR with its parents\n"
+      "  copyfile SRC DST         copy one file\n"
       "  copy SRC DST             copy a directory tree\n"
       "  move SRC DST             move a directory tree\n"
       "  delete DIR               delete a directory tree\n"
@@ -388,6 +389,8 @@ int run(int argc, char** argv) {
     return cmdFiles(a[0]);
   if (is("mkdir") && n == 1)
     return check(BQFileUtils::createDirectory(arg(a[0]), true), "createDirectory");
+  if (is("copyfile") && n == 2)
+    return check(BQFileUtils::copyFile(arg(a[0]), arg(a[1])), "copyFile");
   if (is("copy") && n == 2)
     return check(BQFileUtils::copyDirectory(arg(a[0]), arg(a[1])), "copyDirectory");
   if (is("move") && n == 2)

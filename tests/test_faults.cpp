@@ -138,12 +138,9 @@ TEST(RealFaults, WriteFailingMidFileLosesNothing) {
   expectWriteFailureKeepsSource(5000, 1000);
 }
 
-// The limit is reached only by the bytes still buffered when the target is
-// closed (the last few kilobytes).
+// The limit is reached only by the bytes still buffered when the copy loop
+// has ended (the file is smaller than the stream buffer).
 TEST(RealFaults, WriteFailingInFinalFlushLosesNothing) {
-  GTEST_SKIP() << "library fault: copyFile ignores the result of the final "
-                  "fclose, so a failing last flush reports success and "
-                  "moveFile across file systems deletes the source";
   expectWriteFailureKeepsSource(5000, 4196);
   expectWriteFailureKeepsSource(1, 0);
 }
@@ -545,9 +542,6 @@ TEST(HostileTrees, HostileNamesInTrees) {
 // A directory of the tree swapped for a link to the outside while deleteDir
 // runs, the classic race of recursive removal.
 TEST(HostileTrees, DirectorySwappedForLinkDuringDelete) {
-  GTEST_SKIP() << "library fault: deleteDir judges an entry with fstatat and "
-                  "then opens and deletes below it by path, so a directory "
-                  "replaced by a link in between is followed outside the tree";
   bqtest::TempTree t;
   Outside out(t);
   std::string tree = t.path("tree");

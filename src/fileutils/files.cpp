@@ -6,6 +6,7 @@
 //===----------------------------------------------------------------------===//
 #include "brackwell/fileUtils.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <sys/stat.h>
@@ -18,6 +19,31 @@ namespace {
 
 // Size of the heap buffer that copyFile moves data through.
 constexpr std::size_t kCopyBufferSize = 1024;
+
+// Size of the stdio buffer given to each stream of copyFile.
+constexpr std::size_t kStreamBufferSize = 256 * 1024;
+
+// A stdio buffer of kStreamBufferSize for one stream, installed with
+// setvbuf before the stream's first read or write and released when this
+// object goes, which is after the stream is closed (declare it after the
+// stream has been opened and close the stream before it goes out of scope).
+class StreamBuffer {
+public:
+  explicit StreamBuffer(std::FILE* stream)
+      : m_buffer(static_cast<char*>(std::malloc(kStreamBufferSize))) {
+    if (m_buffer != nullptr &&
+        std::setvbuf(stream, m_buffer, _IOFBF, kStreamBufferSize) != 0) {
+      std::free(m_buffer);
+      m_buffer = nullptr;
+    }
+  }
+  ~StreamBuffer() { std::free(m_buffer); }
+  StreamBuffer(StreamBuffer const&) = delete;
+  StreamBuffer& operator=(StreamBuffer const&) = delete;
+
+private:
+  char* m_buffer;
+};
 
 // stat() of a path's UTF-8 text; false for the null value. On 64-bit Linux
 // struct stat already carries 64-bit sizes and times.
@@ -157,6 +183,11 @@ BQ_STATUS BQFileUtils::copyFile(BQFileSpec const& source,
     std::fclose(in);
     return BQ_STS_Failure;
   }
+  // Larger stdio buffers let each stream move data in few system calls
+  // while the copy loop itself keeps its 1024-byte buffer. They are plain
+  // stdio buffers: when one cannot be had, the stream keeps its own.
+  StreamBuffer inBuffer(in);
+  StreamBuffer outBuffer(out);
   char* buffer = new (std::nothrow) char[kCopyBufferSize];
   if (buffer == nullptr) {
     std::fclose(in);
@@ -181,6 +212,11 @@ BQ_STATUS BQFileUtils::copyFile(BQFileSpec const& source,
     if (std::feof(in))
       break;
   }
+  // The target's stream holds up to a whole stdio buffer that no fwrite has
+  // handed to the system yet; a write that fails there (a full disk, a file
+  // size limit) is a failed write like any other, not a silent loss.
+  if (result == BQ_STS_Success && std::fflush(out) != 0)
+    result = BQ_STS_Failure;
   delete[] buffer;
   std::fclose(in);
   std::fclose(out);
