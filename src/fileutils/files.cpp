@@ -6,6 +6,7 @@
 //===----------------------------------------------------------------------===//
 #include "brackwell/fileUtils.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -20,19 +21,30 @@ namespace {
 // Size of the heap buffer that copyFile moves data through.
 constexpr std::size_t kCopyBufferSize = 1024;
 
-// Size of the stdio buffer given to each stream of copyFile.
+// Largest stdio buffer given to a stream of copyFile.
 constexpr std::size_t kStreamBufferSize = 256 * 1024;
 
-// A stdio buffer of kStreamBufferSize for one stream, installed with
-// setvbuf before the stream's first read or write and released when this
-// object goes, which is after the stream is closed (declare it after the
-// stream has been opened and close the stream before it goes out of scope).
+// The stdio buffer size for copying a file of `fileSize` bytes: the whole
+// file (and the read that finds its end) when it is small, so that a tree
+// of small files does not grow and shrink the heap for every file, and
+// kStreamBufferSize otherwise.
+std::size_t streamBufferSize(off_t fileSize) {
+  constexpr std::size_t kPage = 4096;
+  if (fileSize < 0 || static_cast<std::uint64_t>(fileSize) >= kStreamBufferSize)
+    return kStreamBufferSize;
+  return (static_cast<std::size_t>(fileSize) / kPage + 1) * kPage;
+}
+
+// A stdio buffer of `size` bytes for one stream, installed with setvbuf
+// before the stream's first read or write and released when this object
+// goes, which is after the stream is closed (declare it after the stream
+// has been opened and close the stream before it goes out of scope).
 class StreamBuffer {
 public:
-  explicit StreamBuffer(std::FILE* stream)
-      : m_buffer(static_cast<char*>(std::malloc(kStreamBufferSize))) {
+  StreamBuffer(std::FILE* stream, std::size_t size)
+      : m_buffer(static_cast<char*>(std::malloc(size))) {
     if (m_buffer != nullptr &&
-        std::setvbuf(stream, m_buffer, _IOFBF, kStreamBufferSize) != 0) {
+        std::setvbuf(stream, m_buffer, _IOFBF, size) != 0) {
       std::free(m_buffer);
       m_buffer = nullptr;
     }
@@ -183,11 +195,12 @@ BQ_STATUS BQFileUtils::copyFile(BQFileSpec const& source,
     std::fclose(in);
     return BQ_STS_Failure;
   }
-  // Larger stdio buffers let each stream move data in few system calls
+  // Large stdio buffers let each stream move data in few system calls
   // while the copy loop itself keeps its 1024-byte buffer. They are plain
   // stdio buffers: when one cannot be had, the stream keeps its own.
-  StreamBuffer inBuffer(in);
-  StreamBuffer outBuffer(out);
+  std::size_t const streamSize = streamBufferSize(srcStat.st_size);
+  StreamBuffer inBuffer(in, streamSize);
+  StreamBuffer outBuffer(out, streamSize);
   char* buffer = new (std::nothrow) char[kCopyBufferSize];
   if (buffer == nullptr) {
     std::fclose(in);
