@@ -116,16 +116,16 @@ public:
   /// same device and inode, hard or symbolic link) is refused before
   /// anything is opened, so the contents are never lost. A read error (a
   /// directory as source, an I/O error) ends the loop at once. A partly
-  /// written target is left in place. Each stream gets a 256 KiB stdio
-  /// buffer, so data reach the system in few large writes; what is still
+  /// written target is left in place. Each stream gets a stdio buffer of up
+  /// to 256 KiB (a smaller file's size rounded up to whole pages), so data
+  /// reach the system in few large reads and writes; what is still
   /// buffered after the last fwrite is flushed before the close, and a
   /// failing flush counts as a short write. The closes themselves are not
   /// checked.
   /// @returns 0; BQ_STS_Failure for a missing source, a copy onto itself, a
   /// stream that cannot be opened, a short write (or failed flush) or a read
-  /// error;
-  /// BQ_STS_OutOfMemory when the copy buffer cannot be had (the target has
-  /// then already been created or truncated).
+  /// error; BQ_STS_OutOfMemory when the copy buffer cannot be had (the
+  /// target has then already been created or truncated).
   static BQ_STATUS copyFile(BQFileSpec const& source,
                             BQFileSpec const& target);
   /// rename(), or copyFile then deleteFile of the source when rename()
