@@ -1,0 +1,104 @@
+"""Turns the benchmark JSON of bench/run into one Markdown table, and times
+the example program's file-system work against find and cp side by side
+(median of runs, alternating)."""
+import json, os, shutil, statistics, subprocess, sys, tempfile, time, datetime
+
+build = sys.argv[1]
+
+def medians(name):
+    out = {}
+    for b in json.load(open(os.path.join(build, name + ".json")))["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            rate = b.get("bytes_per_second") or b.get("items_per_second")
+            out[b["run_name"]] = rate
+    return out
+
+cpu = "unknown"
+for line in open("/proc/cpuinfo"):
+    if line.startswith("model name"):
+        cpu = line.split(":", 1)[1].strip()
+        break
+print("# Benchmark results\n")
+print(f"CPU: {cpu}; {os.cpu_count()} cores; {datetime.date.today()}. Medians; "
+      "the machine is shared, so read the ratios, not the absolute figures.\n")
+
+conv = medians("bench_convert")
+print("## Transcoding (MB/s of UTF-8 text, about 1 MiB)\n")
+print("| operation | text | brackwell | ICU | iconv | codecvt | vs ICU (target 1.5) | vs memcpy |")
+print("|---|---|---|---|---|---|---|---|")
+for op in ["utf8_to_utf16", "utf16_to_utf8", "utf8_to_utf32", "utf32_to_utf8", "validate"]:
+    for text in ["ascii", "latin", "cjk", "mixed"]:
+        g = lambda peer: conv.get(f"{op}/{peer}/{text}")
+        bq, icu, ic, cv = g("brackwell"), g("icu"), g("iconv"), g("codecvt")
+        mc = conv.get(f"memcpy/memcpy/{text}")
+        f = lambda v: f"{v/1e6:.0f}" if v else "-"
+        r = f"{bq/icu:.2f} {'met' if bq/icu >= 1.5 else 'missed'}" if bq and icu else "-"
+        m = f"{bq/mc:.2f}" if bq and mc and text == "ascii" else ""
+        print(f"| {op} | {text} | {f(bq)} | {f(icu)} | {f(ic)} | {f(cv)} | {r} | {m} |")
+
+paths = medians("bench_paths")
+print("\n## Paths (million paths/s, every path under /usr/include)\n")
+print("| operation | brackwell | std::filesystem | ratio (target 2) |")
+print("|---|---|---|---|")
+for op in ["join", "dirname", "basename", "suffix", "n_str", "w_str"]:
+    bq, sf = paths.get(f"{op}_brackwell"), paths.get(f"{op}_filesystem")
+    if bq and sf:
+        print(f"| {op} | {bq/1e6:.2f} | {sf/1e6:.2f} | {bq/sf:.2f} {'met' if bq/sf >= 2 else 'missed'} |")
+rep = paths.get("w_str_repeated_brackwell")
+if rep:
+    print(f"| w_str repeated (cached) | {rep/1e6:.2f} | | |")
+
+# File-system work: whole commands, alternating, median wall time.
+tool = os.path.join(build, "examples", "bqtool")
+root = tempfile.mkdtemp(prefix="bq-bench-")
+try:
+    tree = os.path.join(root, "tree")
+    for d in range(1000):
+        p = os.path.join(tree, f"d{d // 10:03d}", f"s{d % 10}")
+        os.makedirs(p)
+        for f in range(20):
+            with open(os.path.join(p, f"f{f:02d}"), "wb") as fh:
+                fh.write(os.urandom(200 + (d * f) % 3000))
+    big = os.path.join(root, "big")
+    with open(big, "wb") as fh:
+        for _ in range(256):
+            fh.write(os.urandom(1 << 20))
+
+    def timed(cmd, before=None):
+        if before:
+            before()
+        t = time.perf_counter()
+        subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
+        return time.perf_counter() - t
+
+    def clear(*ps):
+        def f():
+            for p in ps:
+                shutil.rmtree(p, ignore_errors=True) if os.path.isdir(p) else (os.path.exists(p) and os.remove(p))
+        return f
+
+    def pair(a, b, runs=5):
+        ta, tb = [], []
+        for _ in range(runs):
+            ta.append(timed(*a))
+            tb.append(timed(*b))
+        return statistics.median(ta), statistics.median(tb)
+
+    c1, c2 = os.path.join(root, "c1"), os.path.join(root, "c2")
+    rows = []
+    a, b = pair(([tool, "files", tree],), (["find", "-L", tree, "-type", "f"],))
+    rows.append(("RecurseFiles, 20,000 files", "find -L -type f", a, b, "1.0"))
+    a, b = pair(([tool, "copyfile", big, c1], clear(c1)), (["cp", big, c2], clear(c2)), 3)
+    assert subprocess.run(["cmp", big, c1]).returncode == 0
+    rows.append(("copyFile, 256 MiB", "cp", a, b, "0.6"))
+    a, b = pair(([tool, "copy", tree, c1], clear(c1)), (["cp", "-r", tree, c2], clear(c2)), 3)
+    assert subprocess.run(["diff", "-r", tree, c1], stdout=subprocess.DEVNULL).returncode == 0
+    rows.append(("copyDirectory, 20,000 files", "cp -r", a, b, "0.8"))
+    print("\n## File-system work (whole commands, median wall seconds, warm cache)\n")
+    print("| operation | brackwell s | peer | peer s | throughput ratio | target |")
+    print("|---|---|---|---|---|---|")
+    for name, peer, a, b, target in rows:
+        r = b / a
+        print(f"| {name} | {a:.3f} | {peer} | {b:.3f} | {r:.2f} {'met' if r >= float(target) else 'missed'} | {target} |")
+finally:
+    shutil.rmtree(root, ignore_errors=True)
