@@ -1,6 +1,9 @@
 // Path operations over every path under /usr/include, against
-// std::filesystem::path. Names are "<operation>/<peer>"; items/s counts
-// paths.
+// std::filesystem::path. Names are "<operation>_<peer>"; items/s counts
+// paths, and the counter allocs_per_op the allocations one operation makes
+// (counted with the test suite's allocation counter over one more pass).
+#include "support/alloc_fault.h"
+
 #include <brackwell/fileSpec.h>
 
 #include <benchmark/benchmark.h>
@@ -28,14 +31,14 @@ std::vector<std::string> const& paths() {
   return all;
 }
 
-template <class F> void perPath(benchmark::State& st, F f) {
-  std::size_t n = 0;
-  for (auto _ : st)
-    for (std::string const& p : paths()) {
-      f(p);
-      ++n;
-    }
-  st.SetItemsProcessed(static_cast<int64_t>(n));
+// Allocations per call of `one(i)` over `count` calls, recorded as a
+// counter of the benchmark.
+template <class F> void countAllocations(benchmark::State& st, std::size_t count, F one) {
+  const long before = bqtest::totalAllocations();
+  for (std::size_t i = 0; i < count; ++i)
+    one(i);
+  st.counters["allocs_per_op"] =
+      static_cast<double>(bqtest::totalAllocations() - before) / count;
 }
 
 void join_brackwell(benchmark::State& st) {
@@ -52,6 +55,10 @@ void join_brackwell(benchmark::State& st) {
       ++n;
     }
   st.SetItemsProcessed(static_cast<int64_t>(n));
+  countAllocations(st, names.size(), [&](std::size_t i) {
+    BQFileSpec j(dir, names[i]);
+    benchmark::DoNotOptimize(j.utf8());
+  });
 }
 void join_filesystem(benchmark::State& st) {
   fs::path const dir("/usr/local/share");
@@ -66,6 +73,10 @@ void join_filesystem(benchmark::State& st) {
       ++n;
     }
   st.SetItemsProcessed(static_cast<int64_t>(n));
+  countAllocations(st, names.size(), [&](std::size_t i) {
+    fs::path j = dir / names[i];
+    benchmark::DoNotOptimize(j.c_str());
+  });
 }
 
 // The operations on values built outside the timed loop.
@@ -81,6 +92,7 @@ void onValues(benchmark::State& st, Make make, Op op) {
       ++n;
     }
   st.SetItemsProcessed(static_cast<int64_t>(n));
+  countAllocations(st, values.size(), [&](std::size_t i) { op(values[i]); });
 }
 BQFileSpec bq(std::string const& p) { return BQFileSpec(p.c_str(), BQFileSpec::ENCODING_UTF8); }
 fs::path sp(std::string const& p) { return fs::path(p); }
@@ -114,7 +126,7 @@ void w_str_brackwell(benchmark::State& st) {
   onValues<BQFileSpec>(st, bq, [](BQFileSpec const& v) { BQFileSpec c(v); benchmark::DoNotOptimize(c.w_str()); });
 }
 void w_str_filesystem(benchmark::State& st) {
-  onValues<fs::path>(st, sp, [](fs::path const& v) { std::wstring w = v.wstring(); benchmark::DoNotOptimize(w.c_str()); });
+  onValues<fs::path>(st, sp, [](fs::path const& v) { fs::path c(v); std::wstring w = c.wstring(); benchmark::DoNotOptimize(w.c_str()); });
 }
 // Repeated renderings of the same values: cached, no allocation.
 void w_str_repeated_brackwell(benchmark::State& st) {

@@ -5,12 +5,16 @@ import json, os, shutil, statistics, subprocess, sys, tempfile, time, datetime
 
 build = sys.argv[1]
 
+allocs = {}
+
 def medians(name):
     out = {}
     for b in json.load(open(os.path.join(build, name + ".json")))["benchmarks"]:
         if b.get("aggregate_name") == "median":
             rate = b.get("bytes_per_second") or b.get("items_per_second")
             out[b["run_name"]] = rate
+            if "allocs_per_op" in b:
+                allocs[b["run_name"]] = b["allocs_per_op"]
     return out
 
 cpu = "unknown"
@@ -19,8 +23,11 @@ for line in open("/proc/cpuinfo"):
         cpu = line.split(":", 1)[1].strip()
         break
 print("# Benchmark results\n")
+tmp = tempfile.gettempdir()
+fstype = subprocess.run(["stat", "-f", "-c", "%T", tmp], capture_output=True, text=True).stdout.strip()
 print(f"CPU: {cpu}; {os.cpu_count()} cores; {datetime.date.today()}. Medians; "
-      "the machine is shared, so read the ratios, not the absolute figures.\n")
+      "the machine is shared, so read the ratios, not the absolute figures. "
+      f"Trees and files under {tmp} ({fstype}).\n")
 
 conv = medians("bench_convert")
 print("## Transcoding (MB/s of UTF-8 text, about 1 MiB)\n")
@@ -38,15 +45,17 @@ for op in ["utf8_to_utf16", "utf16_to_utf8", "utf8_to_utf32", "utf32_to_utf8", "
 
 paths = medians("bench_paths")
 print("\n## Paths (million paths/s, every path under /usr/include)\n")
-print("| operation | brackwell | std::filesystem | ratio (target 2) |")
-print("|---|---|---|---|")
+print("n_str and w_str render a fresh copy of each value (the copy is part of both rows).\n")
+print("| operation | brackwell | std::filesystem | ratio (target 2) | allocations per op (brackwell / std::filesystem) |")
+print("|---|---|---|---|---|")
+a = lambda k: f"{allocs[k]:.2f}" if k in allocs else "-"
 for op in ["join", "dirname", "basename", "suffix", "n_str", "w_str"]:
     bq, sf = paths.get(f"{op}_brackwell"), paths.get(f"{op}_filesystem")
     if bq and sf:
-        print(f"| {op} | {bq/1e6:.2f} | {sf/1e6:.2f} | {bq/sf:.2f} {'met' if bq/sf >= 2 else 'missed'} |")
+        print(f"| {op} | {bq/1e6:.2f} | {sf/1e6:.2f} | {bq/sf:.2f} {'met' if bq/sf >= 2 else 'missed'} | {a(op + '_brackwell')} / {a(op + '_filesystem')} |")
 rep = paths.get("w_str_repeated_brackwell")
 if rep:
-    print(f"| w_str repeated (cached) | {rep/1e6:.2f} | | |")
+    print(f"| w_str repeated (cached) | {rep/1e6:.2f} | | | {a('w_str_repeated_brackwell')} |")
 
 # File-system work: whole commands, alternating, median wall time.
 tool = os.path.join(build, "examples", "bqtool")
@@ -102,3 +111,7 @@ try:
         print(f"| {name} | {a:.3f} | {peer} | {b:.3f} | {r:.2f} {'met' if r >= float(target) else 'missed'} | {target} |")
 finally:
     shutil.rmtree(root, ignore_errors=True)
+
+print()
+sys.stdout.flush()
+subprocess.run([os.path.join(build, "bench", "bench_fs"), os.environ.get("REPS", "5")], check=True)

@@ -321,6 +321,36 @@ TEST(FileSpecDecompose, DirnameReachesFixedPoint) {
   }
 }
 
+// The separator search reads long paths in blocks of eight bytes: a
+// separator ('/' or '\\', and bytes that differ from one only in the high
+// bit or by one) at every position of paths of 1 to 40 bytes, with and
+// without a trailing separator, against a byte-at-a-time reading.
+TEST(FileSpecDecompose, SeparatorAtEveryPosition) {
+  for (std::size_t len = 1; len <= 40; ++len)
+    for (std::size_t at = 0; at < len; ++at)
+      for (char sep : {'/', '\\', '.', '0', '\xAF', '\xDC'})
+        for (bool trailing : {false, true}) {
+          std::string path(len, 'n');
+          path[at] = sep;
+          if (trailing)
+            path += '/';
+          std::size_t m = path.size();
+          while (m > 0 && (path[m - 1] == '/' || path[m - 1] == '\\'))
+            --m;
+          std::size_t k = m == 0 ? 0 : m - 1;
+          while (k > 0 && path[k - 1] != '/' && path[k - 1] != '\\')
+            --k;
+          BQFileSpec f(path.c_str(), BQFileSpec::ENCODING_UTF8);
+          std::string base = m == 0 ? path : path.substr(k);
+          ASSERT_EQ(base, f.basename()) << path;
+          std::string dir = m == 0 ? path.substr(0, 1)
+                            : k == 0 ? "."
+                            : k == 1 ? path.substr(0, 1)
+                                     : path.substr(0, k - 1);
+          ASSERT_EQ(dir, str(f.dirname())) << path;
+        }
+}
+
 TEST(FileSpecDecompose, SuffixVariants) {
   BQFileSpec f("file.txt", BQFileSpec::ENCODING_UTF8);
   EXPECT_EQ("file.", str(f.replaceSuffix(nullptr)));

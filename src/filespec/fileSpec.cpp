@@ -10,6 +10,7 @@
 #include "brackwell/ConvertUTF.h"
 #include "brackwell/utilSync.h"
 
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -20,6 +21,31 @@ namespace {
 
 // Both separators the path examinations know.
 inline bool isSeparator(char ch) { return ch == '/' || ch == '\\'; }
+
+// The position just after the last separator in path[0, end), or 0 when
+// there is none. Paths are scanned from the end eight bytes at a time; the
+// per-byte equality test cannot carry from one byte into the next, so the
+// highest flagged byte is the last separator.
+std::size_t afterLastSeparator(char const* path, std::size_t end) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  auto zeroBytes = [](std::uint64_t x) { // 0x80 in each zero byte
+    return ~(((x & kLow7) + kLow7) | x | kLow7);
+  };
+  while (end >= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, path + end - 8, 8);
+    std::uint64_t hits = zeroBytes(w ^ (kOnes * '/')) | zeroBytes(w ^ (kOnes * '\\'));
+    if (hits)
+      return end - 8 + static_cast<std::size_t>(63 - __builtin_clzll(hits)) / 8 + 1;
+    end -= 8;
+  }
+#endif
+  while (end > 0 && !isSeparator(path[end - 1]))
+    --end;
+  return end;
+}
 
 // The shared empty text handed out where no pointer into a path exists.
 char const kEmptyText[] = "";
@@ -490,9 +516,7 @@ BQFileSpec BQFileSpec::dirname() const {
     result.m_path = copyPrefix(s, 1);
   } else {
     // Position m - 1 ends the last component; look before it.
-    std::size_t k = m - 1;
-    while (k > 0 && !isSeparator(s[k - 1]))
-      --k;
+    std::size_t k = afterLastSeparator(s, m - 1);
     if (k == 0)
       result.m_path = copyPrefix(".", 1);
     else if (k == 1)
@@ -510,10 +534,7 @@ char const* BQFileSpec::basename() const {
   std::size_t m = trimmedLength(m_path, n);
   if (m == 0)
     return m_path; // the empty text, or separators only
-  std::size_t k = m - 1;
-  while (k > 0 && !isSeparator(m_path[k - 1]))
-    --k;
-  return m_path + k;
+  return m_path + afterLastSeparator(m_path, m - 1);
 }
 
 bool BQFileSpec::absolute() const { return m_path && m_path[0] == '/'; }
