@@ -5,6 +5,7 @@
 // caller had is lost and nothing outside the tree is touched.
 #include "brackwell/fileUtils.h"
 
+#include "support/fs_util.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -28,30 +29,12 @@
 
 using namespace Brackwell;
 
-namespace {
+using bqtest::content;
+using bqtest::exists;
+using bqtest::openFds;
+using bqtest::P;
 
-BQFileSpec P(std::string const& s) {
-  return BQFileSpec(s.c_str(), BQFileSpec::ENCODING_NATIVE);
-}
-bool exists(std::string const& s) {
-  struct stat st;
-  return ::lstat(s.c_str(), &st) == 0;
-}
-std::string content(std::size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i)
-    s[i] = char((seed = seed * 1103515245u + 12345u) >> 16);
-  return s;
-}
-int openFds() {
-  int n = 0;
-  if (DIR* d = ::opendir("/proc/self/fd")) {
-    while (::readdir(d))
-      ++n;
-    ::closedir(d);
-  }
-  return n;
-}
+namespace {
 
 // Runs `body` in a forked child. The child's verdict comes back through a
 // pipe: empty means it held; otherwise the text of the first broken check.

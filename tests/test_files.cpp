@@ -1,6 +1,7 @@
 // Tests of the single-file operations of BQFileUtils.
 #include "brackwell/fileUtils.h"
 #include "support/alloc_fault.h"
+#include "support/fs_util.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -17,39 +18,10 @@ using Brackwell::BQFileSpec;
 using Brackwell::BQFileStat;
 using Brackwell::BQFileUtils;
 
-namespace {
-
-BQFileSpec P(std::string const& s) {
-  return BQFileSpec(s.c_str(), BQFileSpec::ENCODING_NATIVE);
-}
-
-bool isDir(std::string const& s) {
-  struct stat st;
-  return ::stat(s.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool exists(std::string const& s) {
-  struct stat st;
-  return ::lstat(s.c_str(), &st) == 0;
-}
-
-// Runs `body` in a child process that has dropped to uid/gid 65534 and
-// returns the child's exit status (the body's return value).
-template <class F> int asNobody(bqtest::TempTree const& t, F body) {
-  if (::chmod(t.root().c_str(), 0755) != 0)
-    return 102;
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-      ::_exit(100);
-    ::_exit(body());
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
-}
-
-} // namespace
+using bqtest::asNobody;
+using bqtest::exists;
+using bqtest::isDir;
+using bqtest::P;
 
 TEST(FileExists, TypesLinksAndNulls) {
   bqtest::TempTree t;

@@ -2,6 +2,7 @@
 #include "brackwell/fileUtils.h"
 #include "brackwell/utilTokenizer.h"
 #include "support/alloc_fault.h"
+#include "support/child.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -181,17 +182,10 @@ TEST(CreateTempFile, NoWritePermission) {
   ASSERT_EQ(0, ::chmod(t.root().c_str(), 0755));
   ASSERT_EQ(0, ::chmod(t.path("ro").c_str(), 0555));
   std::string ro = t.path("ro");
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-      ::_exit(100);
+  EXPECT_EQ(0, bqtest::inChild([&] {
     BQFileSpec r;
-    ::_exit(BQFileUtils::createTempFile(P(ro), nullptr, r) == 3037 ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(0, WEXITSTATUS(status));
+    return BQFileUtils::createTempFile(P(ro), nullptr, r) == 3037 ? 0 : 1;
+  }, true));
 }
 
 TEST(CreateTempFile, NameBufferFailureLeavesResult) {

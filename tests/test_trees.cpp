@@ -2,6 +2,7 @@
 #include "brackwell/fileUtils.h"
 #include "brackwell/utilTokenizer.h"
 #include "support/alloc_fault.h"
+#include "support/fs_util.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -22,16 +23,11 @@ using Brackwell::BQFileUtils;
 using Brackwell::BQUtilException;
 using List = std::vector<BQFileSpec>;
 
+using bqtest::exists;
+using bqtest::openFds;
+using bqtest::P;
+
 namespace {
-
-BQFileSpec P(std::string const& s) {
-  return BQFileSpec(s.c_str(), BQFileSpec::ENCODING_NATIVE);
-}
-
-bool exists(std::string const& s) {
-  struct stat st;
-  return ::lstat(s.c_str(), &st) == 0;
-}
 
 std::vector<std::string> names(List const& l) {
   std::vector<std::string> out;
@@ -77,27 +73,9 @@ std::map<std::string, std::string> snapshot(std::string const& root) {
   return out;
 }
 
-// Runs `body` in a child process dropped to uid/gid 65534; the child's exit
-// status is returned (100-102: could not set up).
-template <class F> int asNobody(bqtest::TempTree const& t, F body) {
-  if (::chmod(t.root().c_str(), 0777) != 0)
-    return 102;
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-      ::_exit(100);
-    ::_exit(body());
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
-}
-
-int openDescriptors() {
-  int n = 0;
-  for (int fd = 0; fd < 1024; ++fd)
-    n += ::fcntl(fd, F_GETFD) != -1;
-  return n;
+// As user 65534 in a tree whose root that user may write to.
+template <class F> int asNobodyOpenRoot(bqtest::TempTree const& t, F body) {
+  return bqtest::asNobody(t, body, 0777);
 }
 
 // A tree with every kind of entry the listing rule distinguishes.
@@ -165,7 +143,7 @@ TEST(GetContents, UnreadableDirectoryAsNobody) {
   t.mkdir("locked");
   t.write("locked/f", "x");
   ::chmod(t.path("locked").c_str(), 0311); // searchable, not readable
-  int rc = asNobody(t, [&] {
+  int rc = asNobodyOpenRoot(t, [&] {
     List f, d;
     int st = BQFileUtils::getContents(P(t.path("locked")), f, d);
     return st == 3033 && f.empty() ? 0 : 1;
@@ -222,7 +200,7 @@ TEST(RecurseFiles, UnreadableSubdirectoryAsNobody) {
   t.write("r/f", "x");
   ::chmod(t.path("r").c_str(), 0755);
   ::chmod(t.path("r/locked").c_str(), 0311);
-  int rc = asNobody(t, [&] {
+  int rc = asNobodyOpenRoot(t, [&] {
     List f;
     int st = BQFileUtils::RecurseFiles(P(t.path("r")), f);
     return st == 3033 && names(f) == std::vector<std::string>{t.path("r/f")}
@@ -288,7 +266,7 @@ TEST(DeleteDir, RecursiveWithoutPermissionAsNobody) {
   ::chmod(t.path("r").c_str(), 0777);
   ::chmod(t.path("r/ro").c_str(), 0555);       // cannot unlink inside
   ::chmod(t.path("r/locked").c_str(), 0333);   // cannot list
-  int rc = asNobody(t, [&] {
+  int rc = asNobodyOpenRoot(t, [&] {
     int a = BQFileUtils::deleteDir(P(t.path("r/ro")), true);
     int b = BQFileUtils::deleteDir(P(t.path("r/locked")), true);
     return a == 3030 && b == 3033 ? 0 : 1;
@@ -370,7 +348,7 @@ TEST(CopyDirectory, UnreadableEntriesAsNobodyLeaveNoTarget) {
   ::chmod(t.path("src2/deep").c_str(), 0755);
   ::chmod(t.path("src/secret").c_str(), 0600);
   ::chmod(t.path("src2/deep/locked").c_str(), 0311);
-  int rc = asNobody(t, [&] {
+  int rc = asNobodyOpenRoot(t, [&] {
     int a = BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("out/t")));
     int b = BQFileUtils::copyDirectory(P(t.path("src2")), P(t.path("t2")));
     // Another parent: rename() needs write access to the source itself.
@@ -414,11 +392,11 @@ TEST(CopyDirectory, DeeperThanDescriptorLimitFailsAndRollsBack) {
     struct rlimit lim = {24, 24};
     if (::setrlimit(RLIMIT_NOFILE, &lim) != 0)
       ::_exit(10);
-    int before = openDescriptors();
+    int before = openFds();
     int st = BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("dst")));
     int code = (st == 3033 || st == 1) ? 0 : 1;
     code |= exists(t.path("dst")) ? 2 : 0;
-    code |= openDescriptors() != before ? 4 : 0;
+    code |= openFds() != before ? 4 : 0;
     ::_exit(code);
   }
   int status = 0;

@@ -1,0 +1,69 @@
+// Small helpers the file-system tests share: paths as BQFileSpec values,
+// existence checks and descriptor counts made without the library, file
+// contents, and running a body as the unprivileged user 65534.
+//
+//   BQFileSpec p = bqtest::P(t.path("f"));
+//   EXPECT_TRUE(bqtest::exists(t.path("f")));
+//   EXPECT_EQ(0, bqtest::asNobody(t, [&] { return ... ? 0 : 1; }));
+#ifndef BRACKWELL_TESTS_FS_UTIL_H
+#define BRACKWELL_TESTS_FS_UTIL_H
+
+#include "brackwell/fileSpec.h"
+#include "support/child.h"
+#include "support/temp_tree.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <string>
+
+namespace bqtest {
+
+inline Brackwell::BQFileSpec P(std::string const& s) {
+  return Brackwell::BQFileSpec(s.c_str(), Brackwell::BQFileSpec::ENCODING_NATIVE);
+}
+
+// lstat() succeeds: the entry exists, a dangling link included.
+inline bool exists(std::string const& s) {
+  struct stat st;
+  return ::lstat(s.c_str(), &st) == 0;
+}
+
+inline bool isDir(std::string const& s) {
+  struct stat st;
+  return ::stat(s.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// `n` pseudo-random bytes, the same for the same seed.
+inline std::string content(std::size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i)
+    s[i] = char((seed = seed * 1103515245u + 12345u) >> 16);
+  return s;
+}
+
+// The descriptors this process holds open (the listing's own included).
+inline int openFds() {
+  int n = 0;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (::readdir(d))
+      ++n;
+    ::closedir(d);
+  }
+  return n;
+}
+
+// Runs `body` in a child dropped to uid/gid 65534 after giving the tree's
+// root `rootMode`; the child's exit status (the body's return value) is
+// returned, kNoUserChange (100) when the user cannot be changed, 101 when
+// the child died and 102 when the root's mode could not be set.
+template <class F>
+int asNobody(TempTree const& t, F body, mode_t rootMode = 0755) {
+  if (::chmod(t.root().c_str(), rootMode) != 0)
+    return 102;
+  return inChild(body, true);
+}
+
+} // namespace bqtest
+
+#endif // BRACKWELL_TESTS_FS_UTIL_H
