@@ -422,6 +422,8 @@ TEST(MoveDirectory, RenameCrossFileSystemAndFailures) {
   auto src = snapshot(t.path("b"));
   EXPECT_EQ(3031, BQFileUtils::moveDirectory(P(t.path("b")), P(t.path("file"))));
   EXPECT_EQ(src, snapshot(t.path("b")));
+  EXPECT_EQ(3031, BQFileUtils::moveDirectory(P(t.path("b")), BQFileSpec()));
+  EXPECT_EQ(src, snapshot(t.path("b")));
   // A non-empty target refuses rename; the copy merges into it.
   t.write("m/old", "o");
   EXPECT_EQ(0, BQFileUtils::moveDirectory(P(t.path("b")), P(t.path("m"))));
