@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
@@ -109,6 +110,51 @@ TEST(GetContents, ListingRuleClassifiesByTarget) {
             sorted(names(files)));
   EXPECT_EQ(sorted({"keep1", "keep2", r + "dirlink", r + "sub"}),
             sorted(names(dirs)));
+}
+
+// Entries whose joined path reaches PATH_MAX bytes cannot be read by stat()
+// and are passed over by every listing; one byte shorter they are listed.
+// The deep directory is made descriptor-relative, below any path limit.
+TEST(GetContents, EntriesBeyondPathMaxArePassedOver) {
+  bqtest::TempTree t;
+  int fd = ::open(t.root().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  std::string dir = t.root();
+  std::string const level(100, 'd');
+  while (dir.size() + level.size() + 1 <= PATH_MAX - 100) {
+    ASSERT_EQ(0, ::mkdirat(fd, level.c_str(), 0777));
+    int sub = ::openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    ASSERT_GE(sub, 0);
+    fd = sub;
+    dir += "/" + level;
+  }
+  // dir + "/" + name: PATH_MAX - 1 bytes (listed) and PATH_MAX (passed over).
+  std::string const fits(PATH_MAX - 1 - dir.size() - 1, 'f');
+  std::string const over(PATH_MAX - dir.size() - 1, 'o');
+  ASSERT_LE(over.size(), 255u);
+  for (std::string const* n : {&fits, &over})
+    ::close(::openat(fd, n->c_str(), O_CREAT | O_WRONLY, 0666));
+  std::string const overDir = "s" + over.substr(1);
+  ASSERT_EQ(0, ::mkdirat(fd, overDir.c_str(), 0777));
+  List files, dirs;
+  ASSERT_EQ(0, BQFileUtils::getContents(P(dir), files, dirs));
+  EXPECT_EQ(std::vector<std::string>{dir + "/" + fits}, names(files));
+  EXPECT_TRUE(dirs.empty());
+  files.clear();
+  EXPECT_EQ(0, BQFileUtils::RecurseFiles(P(dir), files));
+  EXPECT_EQ(std::vector<std::string>{dir + "/" + fits}, names(files));
+  // The copy holds what the listing saw; deleteDir cannot remove the entries
+  // it passes over, so the directory stays (3030).
+  ASSERT_EQ(0, BQFileUtils::copyDirectory(P(dir), P(t.path("copy"))));
+  EXPECT_TRUE(exists(t.path("copy/" + fits)));
+  EXPECT_FALSE(exists(t.path("copy/" + over)));
+  EXPECT_EQ(3030, BQFileUtils::deleteDir(P(dir), true));
+  EXPECT_FALSE(exists(dir + "/" + fits));
+  // What no path reaches is removed here, so that the tree can go.
+  EXPECT_EQ(0, ::unlinkat(fd, over.c_str(), 0));
+  EXPECT_EQ(0, ::unlinkat(fd, overDir.c_str(), AT_REMOVEDIR));
+  ::close(fd);
 }
 
 TEST(GetContents, FailuresAppendNothing) {

@@ -205,8 +205,10 @@ public:
   /// other names beginning with '.' are listed. Each entry is joined to the
   /// directory's path (ENCODING_UTF8, so relative stays relative) and
   /// classified by stat(), links followed: a link to a directory is listed
-  /// as a directory, a link to a file as a file; FIFOs, sockets, devices
-  /// and dangling links are in neither list.
+  /// as a directory, a link to a file as a file; FIFOs, sockets, devices,
+  /// dangling links and entries whose joined path is too long for stat()
+  /// (PATH_MAX bytes or more) are in neither list. The trees below list
+  /// entries by the same rule.
   ///
   ///   dir holding f, .h, sub/, fifo => files += dir/f, dir/.h;
   ///                                    directories += dir/sub

@@ -8,6 +8,7 @@
 #include "brackwell/fileUtils.h"
 #include "brackwell/utilTokenizer.h"
 
+#include <climits>
 #include <cstring>
 #include <deque>
 #include <dirent.h>
@@ -80,11 +81,31 @@ bool statPath(BQFileSpec const& path, struct stat& st) {
   return p != nullptr && ::stat(p, &st) == 0;
 }
 
-// Status of an entry of an open directory, links followed. fstatat relative
-// to the stream's descriptor resolves only the last name, not the whole
-// joined path again.
-bool statEntry(DirStream const& d, char const* name, struct stat& st) {
-  return ::fstatat(d.fd(), name, &st, 0) == 0;
+// The length of a directory's path as the join of an entry name keeps it:
+// its trailing separators dropped (a path of separators only, or the empty
+// path, keeps none; the join then starts with the inserted "/").
+std::size_t joinPrefix(BQFileSpec const& directory) {
+  char const* p = directory.utf8();
+  std::size_t n = p != nullptr ? std::strlen(p) : 0;
+  while (n > 0 && (p[n - 1] == '/' || p[n - 1] == '\\'))
+    --n;
+  return n;
+}
+
+// Whether the joined path of an entry is too long for stat(), which fails
+// with ENAMETOOLONG from PATH_MAX bytes on (the terminating zero counted);
+// the listing rule then passes the entry over as one whose status cannot be
+// read, although a descriptor-relative call could still reach it.
+bool joinedTooLong(std::size_t prefix, char const* name) {
+  return prefix + 1 + std::strlen(name) >= PATH_MAX;
+}
+
+// Status of an entry of an open directory, links followed, exactly where
+// stat() of its joined path succeeds. fstatat relative to the stream's
+// descriptor resolves only the last name, not the whole joined path again.
+bool statEntry(DirStream const& d, std::size_t prefix, char const* name,
+               struct stat& st) {
+  return !joinedTooLong(prefix, name) && ::fstatat(d.fd(), name, &st, 0) == 0;
 }
 
 // Lists `directory` (already known to be one) into the two lists; with
@@ -94,9 +115,10 @@ BQ_STATUS listDir(BQFileSpec const& directory, std::vector<BQFileSpec>& files,
   DirStream d(directory.utf8());
   if (!d.isOpen())
     return BQ_STS_DirectoryNotFound;
+  std::size_t const prefix = joinPrefix(directory);
   while (dirent* e = d.next()) {
     struct stat st;
-    if (!statEntry(d, e->d_name, st))
+    if (!statEntry(d, prefix, e->d_name, st))
       continue; // dangling link, or removed meanwhile
     if (S_ISDIR(st.st_mode)) {
       if (ids != nullptr)
@@ -192,13 +214,15 @@ BQ_STATUS removeTree(BQFileSpec const& directory, DirId const* expected) {
     DirStream d(fd); // owns fd from here on
     if (!d.isOpen())
       return BQ_STS_DirectoryNotFound;
+    std::size_t const prefix = joinPrefix(directory);
     while (dirent* e = d.next()) {
-      if (::fstatat(d.fd(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+      if (joinedTooLong(prefix, e->d_name) ||
+          ::fstatat(d.fd(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         continue;
       if (S_ISLNK(st.st_mode)) {
         // Only links to files and directories count as entries to remove.
         struct stat target;
-        if (!statEntry(d, e->d_name, target) ||
+        if (!statEntry(d, prefix, e->d_name, target) ||
             !(S_ISDIR(target.st_mode) || S_ISREG(target.st_mode)))
           continue;
         files.push_back(copyName(e->d_name));
@@ -273,9 +297,10 @@ void rollback(CopyState& cs) noexcept {
 BQ_STATUS copyEntries(BQFileSpec const& source, DirStream& d,
                       BQFileSpec const& target, bool targetNew,
                       CopyState& cs) {
+  std::size_t const prefix = joinPrefix(source);
   while (dirent* e = d.next()) {
     struct stat st;
-    if (!statEntry(d, e->d_name, st))
+    if (!statEntry(d, prefix, e->d_name, st))
       continue;
     bool isDir = S_ISDIR(st.st_mode);
     if (!isDir && !S_ISREG(st.st_mode))
