@@ -36,7 +36,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-BQFileSpec spec(std::string const& s) {
+BQFileSpec pathOf(std::string const& s) {
   return BQFileSpec(s.c_str(), BQFileSpec::ENCODING_UTF8);
 }
 
@@ -102,7 +102,7 @@ bool sameTree(std::string const& a, std::string const& b) {
 
 std::size_t recurseBrackwell(std::string const& root) {
   std::vector<BQFileSpec> files;
-  check(BQFileUtils::RecurseFiles(spec(root), files) == 0, "RecurseFiles");
+  check(BQFileUtils::RecurseFiles(pathOf(root), files) == 0, "RecurseFiles");
   return files.size();
 }
 
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
       fs::remove_all(c1);
       fs::remove_all(c2);
       a.push_back(seconds([&] {
-        check(BQFileUtils::copyDirectory(spec(tree), spec(c1)) == 0,
+        check(BQFileUtils::copyDirectory(pathOf(tree), pathOf(c1)) == 0,
               "copyDirectory");
       }));
       b.push_back(seconds([&] {
@@ -178,8 +178,8 @@ int main(int argc, char** argv) {
       a.push_back(seconds([&] {
         for (std::size_t i = 0; i < pairs; ++i) {
           BQFileSpec out;
-          BQFileUtils::getRelativePathTo(out, spec(dirs[i]),
-                                         spec(dirs[(i * 7 + 3) % pairs]));
+          BQFileUtils::getRelativePathTo(out, pathOf(dirs[i]),
+                                         pathOf(dirs[(i * 7 + 3) % pairs]));
           check(out.utf8() != nullptr, "getRelativePathTo");
         }
       }));
@@ -212,10 +212,10 @@ int main(int argc, char** argv) {
       r.push_back(seconds([&] { check(recurseBrackwell(tree) == std::size_t(n),
                                       "RecurseFiles count"); }));
       c.push_back(seconds([&] {
-        check(BQFileUtils::copyDirectory(spec(tree), spec(c1)) == 0, "copy");
+        check(BQFileUtils::copyDirectory(pathOf(tree), pathOf(c1)) == 0, "copy");
       }));
       d.push_back(seconds([&] {
-        check(BQFileUtils::deleteDir(spec(c1), true) == 0, "deleteDir");
+        check(BQFileUtils::deleteDir(pathOf(c1), true) == 0, "deleteDir");
       }));
       p.push_back(seconds([&] { check(std::system(cp.c_str()) == 0, "cp -r"); }));
       fs::remove_all(c2);
@@ -226,7 +226,7 @@ int main(int argc, char** argv) {
       std::vector<BQFileSpec> files;
       const long before = bqtest::totalAllocations();
       const long liveBefore = bqtest::liveBlocks();
-      check(BQFileUtils::RecurseFiles(spec(tree), files) == 0, "RecurseFiles");
+      check(BQFileUtils::RecurseFiles(pathOf(tree), files) == 0, "RecurseFiles");
       allocs = bqtest::totalAllocations() - before;
       liveAfter = bqtest::liveBlocks() - liveBefore;
       listed = static_cast<long>(files.size());

@@ -114,22 +114,6 @@ TEST(UtilSync, AtomicIncrementDecrementTable) {
   }
 }
 
-TEST(UtilSyncMt, AtomicsCountExactlyUnderContention) {
-  int value = 0;
-  std::vector<std::thread> workers;
-  for (int t = 0; t < 4; ++t)
-    workers.emplace_back([&value] {
-      for (int i = 0; i < 200000; ++i) {
-        BQUtilSync::atomicIncrementAndReturn(value);
-        if (i % 2 == 0)
-          BQUtilSync::atomicDecrementAndReturn(value);
-      }
-    });
-  for (auto& w : workers)
-    w.join();
-  EXPECT_EQ(value, 4 * 100000);
-}
-
 TEST(UtilSyncMt, CompareAndSwap) {
   int a = 1, b = 2, c = 3;
   void* slot = &a;
