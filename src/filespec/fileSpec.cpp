@@ -9,6 +9,7 @@
 
 #include "brackwell/ConvertUTF.h"
 #include "brackwell/utilSync.h"
+#include "filespec/separators.h"
 
 #include <cstdint>
 #include <cstring>
@@ -19,8 +20,8 @@ namespace Brackwell {
 
 namespace {
 
-// Both separators the path examinations know.
-inline bool isSeparator(char ch) { return ch == '/' || ch == '\\'; }
+using path_internal::isSeparator;
+using path_internal::trimmedLength;
 
 // The position just after the last separator in path[0, end), or 0 when
 // there is none. Paths are scanned from the end eight bytes at a time; the
@@ -131,13 +132,6 @@ char* wideToUTF8(wchar_t const* text) {
 char const* hold(TempBuffer& holder, char* converted) {
   holder.reset(converted);
   return converted;
-}
-
-// The position of the end of `path` without its trailing separators.
-std::size_t trimmedLength(char const* path, std::size_t n) {
-  while (n > 0 && isSeparator(path[n - 1]))
-    --n;
-  return n;
 }
 
 // Appends `part` to the joined text of length `len` in `buf`: the trailing

@@ -7,6 +7,7 @@
 //
 //===----------------------------------------------------------------------===//
 #include "brackwell/fileUtils.h"
+#include "filespec/separators.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -23,7 +24,7 @@ namespace {
 // trailing separators again.
 char const kSlashRemover[] = "slashremover";
 
-inline bool isSeparator(char ch) { return ch == '/' || ch == '\\'; }
+using path_internal::trimmedLength;
 
 // Drops the trailing separators of a path ("/data/maps//" => "/data/maps",
 // "//" => "/") and keeps those inside it ("/data//maps" stays). The empty
@@ -187,10 +188,7 @@ BQ_STATUS BQFileUtils::getRelativePathTo(BQFileSpec& out,
   std::size_t len = 0;
   auto append = [&](char const* part) {
     if (len != 0) {
-      std::size_t end = len;
-      while (end > 0 && isSeparator(text[end - 1]))
-        --end;
-      len = end;
+      len = trimmedLength(text, len);
       text[len++] = '/';
     }
     std::size_t const n = std::strlen(part);

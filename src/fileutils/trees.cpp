@@ -7,6 +7,7 @@
 //===----------------------------------------------------------------------===//
 #include "brackwell/fileUtils.h"
 #include "brackwell/utilTokenizer.h"
+#include "filespec/separators.h"
 
 #include <climits>
 #include <cstring>
@@ -86,10 +87,7 @@ bool statPath(BQFileSpec const& path, struct stat& st) {
 // path, keeps none; the join then starts with the inserted "/").
 std::size_t joinPrefix(BQFileSpec const& directory) {
   char const* p = directory.utf8();
-  std::size_t n = p != nullptr ? std::strlen(p) : 0;
-  while (n > 0 && (p[n - 1] == '/' || p[n - 1] == '\\'))
-    --n;
-  return n;
+  return p != nullptr ? path_internal::trimmedLength(p, std::strlen(p)) : 0;
 }
 
 // Whether the joined path of an entry is too long for stat(), which fails
