@@ -1,0 +1,57 @@
+//===- text/simd/kernels.h - Block kernels of the converters ----*- C++ -*-===//
+//
+// Internal to the library and its tests; not part of the API.
+//
+// A kernel converts whole blocks of source text and nothing else. It takes a
+// block only when every character in it is well formed, the block's whole
+// output fits before `tEnd`, and strict and lenient conversion give the same
+// result for it (no unpaired surrogate in UTF-16, no surrogate value and no
+// value above U+10FFFF in UTF-32). It advances `s` and `t` past what it
+// converted and returns; the converters then hand the next character to the
+// per-character rules, with the caller's own source and target ends.
+//
+// A kernel never reads at or past `sEnd`, never writes at or past `tEnd`,
+// and leaves every unit after the returned `t` as it was.
+//
+// Each instruction set has its own file under simd/; its entry points are
+// compiled for that set only (target attributes) and are reached through the
+// KernelSet that the dispatcher picks once, from CPU detection.
+//
+//===----------------------------------------------------------------------===//
+#ifndef BRACKWELL_SRC_TEXT_SIMD_KERNELS_H
+#define BRACKWELL_SRC_TEXT_SIMD_KERNELS_H
+
+#include "brackwell/ConvertUTF.h"
+
+namespace Brackwell {
+namespace detail {
+
+using Utf8To16Kernel = void (*)(const UTF8*& s, const UTF8* sEnd, UTF16*& t,
+                                UTF16* tEnd);
+using Utf8To32Kernel = void (*)(const UTF8*& s, const UTF8* sEnd, UTF32*& t,
+                                UTF32* tEnd);
+using Utf16To8Kernel = void (*)(const UTF16*& s, const UTF16* sEnd, UTF8*& t,
+                                UTF8* tEnd);
+using Utf32To8Kernel = void (*)(const UTF32*& s, const UTF32* sEnd, UTF8*& t,
+                                UTF8* tEnd);
+using Utf16To32Kernel = void (*)(const UTF16*& s, const UTF16* sEnd,
+                                 UTF32*& t, UTF32* tEnd);
+using Utf32To16Kernel = void (*)(const UTF32*& s, const UTF32* sEnd,
+                                 UTF16*& t, UTF16* tEnd);
+
+// One instruction set's kernels; a null entry means "no kernel, use the
+// per-character path".
+struct KernelSet {
+  const char* name;
+  Utf8To16Kernel utf8To16;
+  Utf8To32Kernel utf8To32;
+  Utf16To8Kernel utf16To8;
+  Utf32To8Kernel utf32To8;
+  Utf16To32Kernel utf16To32;
+  Utf32To16Kernel utf32To16;
+};
+
+} // namespace detail
+} // namespace Brackwell
+
+#endif // BRACKWELL_SRC_TEXT_SIMD_KERNELS_H
