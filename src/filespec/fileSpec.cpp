@@ -20,8 +20,8 @@ namespace Brackwell {
 
 namespace {
 
-using path_internal::isSeparator;
-using path_internal::trimmedLength;
+using detail::isSeparator;
+using detail::trimmedLength;
 
 // The position just after the last separator in path[0, end), or 0 when
 // there is none. Paths are scanned from the end eight bytes at a time; the

@@ -1,5 +1,8 @@
 //===- filespec/separators.h - Path separators ------------------*- C++ -*-===//
 //
+// Internal to the library, not part of the API: nothing outside src/ may
+// include this header, and its names may change at any time.
+//
 // The two separators every path examination knows, "/" and "\", for the
 // path value and the file-system operations built on it.
 //
@@ -13,7 +16,7 @@
 #include <cstddef>
 
 namespace Brackwell {
-namespace path_internal {
+namespace detail {
 
 inline bool isSeparator(char ch) { return ch == '/' || ch == '\\'; }
 
@@ -24,7 +27,7 @@ inline std::size_t trimmedLength(char const* path, std::size_t n) {
   return n;
 }
 
-} // namespace path_internal
+} // namespace detail
 } // namespace Brackwell
 
 #endif // BRACKWELL_SRC_FILESPEC_SEPARATORS_H

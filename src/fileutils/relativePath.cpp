@@ -24,7 +24,7 @@ namespace {
 // trailing separators again.
 char const kSlashRemover[] = "slashremover";
 
-using path_internal::trimmedLength;
+using detail::trimmedLength;
 
 // Drops the trailing separators of a path ("/data/maps//" => "/data/maps",
 // "//" => "/") and keeps those inside it ("/data//maps" stays). The empty

@@ -87,7 +87,7 @@ bool statPath(BQFileSpec const& path, struct stat& st) {
 // path, keeps none; the join then starts with the inserted "/").
 std::size_t joinPrefix(BQFileSpec const& directory) {
   char const* p = directory.utf8();
-  return p != nullptr ? path_internal::trimmedLength(p, std::strlen(p)) : 0;
+  return p != nullptr ? detail::trimmedLength(p, std::strlen(p)) : 0;
 }
 
 // Whether the joined path of an entry is too long for stat(), which fails

@@ -14,6 +14,7 @@
 
 #include "brackwell/ConvertUTF.h"
 #include "brackwell/utilTokenizer.h"
+#include "text/buffers.h"
 
 #include <cctype>
 #include <cstdint>
@@ -29,30 +30,8 @@ namespace Brackwell {
 
 namespace {
 
-/// Allocates `count` elements of T with the non-throwing array new; null
-/// when the memory is exhausted or the byte size would not fit in size_t.
-template <class T> T* allocArray(std::size_t count) {
-  if (count == 0 || count > SIZE_MAX / sizeof(T) / 2)
-    return nullptr;
-  return new (std::nothrow) T[count];
-}
-
-/// Like allocArray, but throws BQUtilException(8) instead of returning null.
-template <class T> T* allocOrThrow(std::size_t count) {
-  T* buffer = allocArray<T>(count);
-  if (!buffer)
-    throw BQUtilException(8);
-  return buffer;
-}
-
-/// Owns a working buffer until the end of the scope.
-template <class T> struct BufferGuard {
-  T* p;
-  explicit BufferGuard(T* buffer) : p(buffer) {}
-  ~BufferGuard() { delete[] p; }
-  BufferGuard(BufferGuard const&) = delete;
-  BufferGuard& operator=(BufferGuard const&) = delete;
-};
+using detail::newArray;
+using detail::newArrayOrThrow;
 
 /// Narrows one wide character to its lowest 8 bits.
 char narrowUnit(wchar_t c) {
@@ -63,11 +42,11 @@ char narrowUnit(wchar_t c) {
 /// Narrows `length` wide characters into a working buffer; the result
 /// ends at the first zero byte of the buffer.
 std::string narrow(wchar_t const* text, std::size_t length) {
-  BufferGuard<char> buf(allocOrThrow<char>(length + 1));
+  std::unique_ptr<char[]> buf = newArrayOrThrow<char>(length + 1);
   for (std::size_t i = 0; i < length; ++i)
-    buf.p[i] = narrowUnit(text[i]);
-  buf.p[length] = '\0';
-  return std::string(buf.p);
+    buf[i] = narrowUnit(text[i]);
+  buf[length] = '\0';
+  return std::string(buf.get());
 }
 
 /// Maps each byte of `text` through `fn` (tolower or toupper).
@@ -75,11 +54,11 @@ std::string mapNarrow(char const* text, int (*fn)(int)) {
   if (!text)
     return std::string();
   std::size_t length = std::strlen(text);
-  BufferGuard<char> buf(allocOrThrow<char>(length + 1));
+  std::unique_ptr<char[]> buf = newArrayOrThrow<char>(length + 1);
   for (std::size_t i = 0; i < length; ++i)
-    buf.p[i] = static_cast<char>(fn(static_cast<unsigned char>(text[i])));
-  buf.p[length] = '\0';
-  return std::string(buf.p, length);
+    buf[i] = static_cast<char>(fn(static_cast<unsigned char>(text[i])));
+  buf[length] = '\0';
+  return std::string(buf.get(), length);
 }
 
 /// Maps each wide character of `text` through `fn` (towlower or towupper).
@@ -87,22 +66,22 @@ std::wstring mapWide(wchar_t const* text, std::wint_t (*fn)(std::wint_t)) {
   if (!text)
     return std::wstring();
   std::size_t length = std::wcslen(text);
-  BufferGuard<wchar_t> buf(allocOrThrow<wchar_t>(length + 1));
+  std::unique_ptr<wchar_t[]> buf = newArrayOrThrow<wchar_t>(length + 1);
   for (std::size_t i = 0; i < length; ++i)
-    buf.p[i] = static_cast<wchar_t>(fn(static_cast<std::wint_t>(text[i])));
-  buf.p[length] = L'\0';
-  return std::wstring(buf.p, length);
+    buf[i] = static_cast<wchar_t>(fn(static_cast<std::wint_t>(text[i])));
+  buf[length] = L'\0';
+  return std::wstring(buf.get(), length);
 }
 
-/// Copies a zero-terminated narrow text into a new array; throws
-/// BQUtilException(8) when the array cannot be allocated.
+/// Copies a zero-terminated narrow text into a new array for the caller;
+/// throws BQUtilException(BQ_STS_OutOfMemory) when it cannot be allocated.
 char* copyNew(char const* text) {
   if (!text)
     return nullptr;
   std::size_t length = std::strlen(text);
-  char* result = allocOrThrow<char>(length + 1);
-  std::memcpy(result, text, length + 1);
-  return result;
+  std::unique_ptr<char[]> result = newArrayOrThrow<char>(length + 1);
+  std::memcpy(result.get(), text, length + 1);
+  return result.release();
 }
 
 } // namespace
@@ -190,11 +169,11 @@ std::wstring BQStringUtils::towcs(char const* text) {
   if (!text || !*text)
     return std::wstring();
   std::size_t length = std::strlen(text);
-  BufferGuard<wchar_t> buf(allocOrThrow<wchar_t>(length + 1));
+  std::unique_ptr<wchar_t[]> buf = newArrayOrThrow<wchar_t>(length + 1);
   for (std::size_t i = 0; i < length; ++i)
-    buf.p[i] = static_cast<wchar_t>(static_cast<signed char>(text[i]));
-  buf.p[length] = L'\0';
-  return std::wstring(buf.p, length);
+    buf[i] = static_cast<wchar_t>(static_cast<signed char>(text[i]));
+  buf[length] = L'\0';
+  return std::wstring(buf.get(), length);
 }
 
 std::wstring BQStringUtils::towcs(std::string const& text) {
@@ -240,35 +219,35 @@ char* BQStringUtils::WideToUTF8(wchar_t const* text) {
   if (length > (SIZE_MAX - 1) / 4)
     return nullptr;
   std::size_t size = 4 * length + 1;
-  char* result = allocArray<char>(size);
+  std::unique_ptr<char[]> result = newArray<char>(size);
   if (!result)
     return nullptr;
-  std::memset(result, 0, size);
+  std::memset(result.get(), 0, size);
   const UTF32* source = reinterpret_cast<const UTF32*>(text);
-  UTF8* target = reinterpret_cast<UTF8*>(result);
+  UTF8* target = reinterpret_cast<UTF8*>(result.get());
   // The terminator is converted too; the result code is not needed, the
   // zero-filled array already ends the text wherever the conversion stops.
   (void)ConvertUTF32toUTF8(&source, source + length + 1, &target,
                            target + size, strictConversion);
-  return result;
+  return result.release();
 }
 
 wchar_t* BQStringUtils::UTF8ToWide(char const* text) {
   if (!text)
     return nullptr;
   std::size_t length = std::strlen(text);
-  wchar_t* result = allocArray<wchar_t>(length + 1);
+  std::unique_ptr<wchar_t[]> result = newArray<wchar_t>(length + 1);
   if (!result)
     return nullptr;
   for (std::size_t i = 0; i <= length; ++i)
     result[i] = L'\0';
   const UTF8* source = reinterpret_cast<const UTF8*>(text);
-  UTF32* target = reinterpret_cast<UTF32*>(result);
+  UTF32* target = reinterpret_cast<UTF32*>(result.get());
   // Each UTF-8 byte yields at most one wide character, so the array always
   // has room; the conversion stops at the first ill-formed sequence.
   (void)ConvertUTF8toUTF32(&source, source + length + 1, &target,
                            target + length + 1, strictConversion);
-  return result;
+  return result.release();
 }
 
 char* BQStringUtils::NativeToUTF8(char const* text) { return copyNew(text); }
