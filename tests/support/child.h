@@ -1,10 +1,17 @@
-// Runs a test body in a forked child, optionally as an unprivileged user.
+// Runs a test body in a forked child and brings back its verdict: the empty
+// text when every check held, otherwise what failed.
 //
-//   int rc = bqtest::inChild([] { return setrlimit(...) == 0 ? 0 : 1; });
-//   EXPECT_EQ(0, rc);
+//   EXPECT_EQ("", bqtest::inChild([&]() -> std::string {
+//     CHILD_CHECK(::setrlimit(RLIMIT_NOFILE, &lim) == 0);
+//     CHILD_CHECK(BQFileUtils::copyDirectory(src, dst) == 1);
+//     return "";
+//   }));
 //
-// The child's exit code is the body's return value; 100 means the user
-// could not be changed, 101 that the child did not exit normally.
+// A body may also return an int: 0 holds, any other value names the failed
+// check. With asNobody the child first drops to uid/gid 65534 (needs root).
+// The child ends with exit(), not _exit(), so that coverage counters and a
+// sanitizer's leak check run in it too; a leak or a crash there is reported
+// as "child died".
 #ifndef BRACKWELL_TESTS_CHILD_H
 #define BRACKWELL_TESTS_CHILD_H
 
@@ -13,28 +20,53 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace bqtest {
 
-constexpr int kNoUserChange = 100;
-
-template <class F> int inChild(F body, bool asNobody = false) {
-  std::fflush(nullptr);  // nothing buffered is written twice
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (asNobody && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-      ::_exit(kNoUserChange);
-    // exit, not _exit: coverage counters and leak checks run in the child.
-    std::exit(body());
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
+inline std::string verdict(std::string s) { return s; }
+inline std::string verdict(int failedCheck) {
+  return failedCheck ? "check " + std::to_string(failedCheck) + " failed" : "";
 }
 
-// Whether this process can drop to another user for permission tests.
-inline bool canDropUser() { return ::geteuid() == 0; }
+template <class F> std::string inChild(F body, bool asNobody = false) {
+  int fds[2];
+  if (::pipe(fds) != 0)
+    return "pipe failed";
+  std::fflush(nullptr); // nothing buffered is written twice
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    std::string msg = "cannot become user 65534";
+    if (!asNobody || (::setgid(65534) == 0 && ::setuid(65534) == 0)) {
+      try {
+        msg = verdict(body());
+      } catch (...) {
+        msg = "exception";
+      }
+    }
+    bool sent = ::write(fds[1], msg.data(), msg.size()) == ssize_t(msg.size());
+    std::exit(sent ? 0 : 2);
+  }
+  ::close(fds[1]);
+  std::string msg;
+  char buf[256];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+    msg.append(buf, std::size_t(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return "child died (status " + std::to_string(status) + ") " + msg;
+  return msg;
+}
 
 } // namespace bqtest
+
+#define CHILD_CHECK(cond)                                                      \
+  do {                                                                         \
+    if (!(cond))                                                               \
+      return std::string("line ") + std::to_string(__LINE__) + ": " #cond;     \
+  } while (0)
 
 #endif // BRACKWELL_TESTS_CHILD_H
