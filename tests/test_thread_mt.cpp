@@ -1,5 +1,5 @@
-// Concurrency tests of BQThread: states, results and the waiting of execute,
-// interrupt and the destructor.
+// BQThread: states, results, and the waiting of execute, interrupt and the
+// destructor.
 #include "brackwell/thread.h"
 #include "brackwell/utilSync.h"
 
@@ -8,41 +8,32 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <string>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 using namespace Brackwell;
 
 namespace {
 
-// A task that blocks until released, then returns a chosen result (or
-// throws). `started` and `finished` are observed by the tests.
-class GatedThread : public BQThread {
+void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// A task that waits until released, then returns `result` or throws.
+class Gated : public BQThread {
 public:
-  explicit GatedThread(std::int32_t result = 42, bool gated = true)
+  explicit Gated(std::int32_t result, bool gated = true)
       : release(!gated), result(result) {}
-  ~GatedThread() override { interrupt(); }
+  ~Gated() override { interrupt(); }
 
-  std::atomic<bool> release;
-  std::atomic<bool> started{false};
-  std::atomic<bool> finished{false};
-  std::atomic<bool> throws{false};
+  std::atomic<bool> release, started{false}, finished{false}, throws{false};
   std::int32_t result;
-  std::int32_t nestedExecute = -1;
-  std::int32_t nestedInCurrent = -1;
-  std::int32_t nestedInterrupt = -1;
-  bool callNested = false;
+  bool nested = false;
+  BQ_STATUS nestedExecute = -1, nestedInCurrent = -1, nestedInterrupt = -1;
 
-  bool isInterrupted() {
+  bool interruptedAndHandle(bool& handle) {
     mutex.lock();
     bool r = interrupted;
-    mutex.unlock();
-    return r;
-  }
-  bool hasHandle() {
-    mutex.lock();
-    bool r = thread != 0;
+    handle = thread != 0;
     mutex.unlock();
     return r;
   }
@@ -50,13 +41,13 @@ public:
 protected:
   std::int32_t task() override {
     started = true;
-    if (callNested) {
+    if (nested) {
       nestedExecute = execute();
       nestedInCurrent = executeInCurrentThread();
       nestedInterrupt = interrupt();
     }
     while (!release)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      pause(1);
     finished = true;
     if (throws)
       throw std::runtime_error("task failed");
@@ -64,12 +55,11 @@ protected:
   }
 };
 
-// A task whose result is readable only through BQThread's state.
-class CountingThread : public BQThread {
+// Counts its runs and records the scheduling of the thread it ran in.
+class Counting : public BQThread {
 public:
-  std::atomic<int> runs{0};
-  std::atomic<int> policy{-1}, priority{-1}; // of the last task's thread
-  ~CountingThread() override { interrupt(); }
+  std::atomic<int> runs{0}, policy{-1}, priority{-1};
+  ~Counting() override { interrupt(); }
 
 protected:
   std::int32_t task() override {
@@ -82,183 +72,132 @@ protected:
   }
 };
 
-// The process's virtual size in kB (VmSize of /proc/self/status), 0 if
-// unreadable. Threads left unjoined and undetached keep their stacks mapped.
 long virtualSizeKb() {
   std::ifstream status("/proc/self/status");
   std::string key;
-  while (status >> key) {
-    if (key == "VmSize:") {
-      long kb = 0;
-      status >> kb;
-      return kb;
-    }
-  }
-  return 0;
+  long kb = 0;
+  while (status >> key && key != "VmSize:") {}
+  status >> kb;
+  return kb;
 }
 
 } // namespace
 
-TEST(ThreadMt, IdleObject) {
-  CountingThread t;
-  EXPECT_EQ(t.getTaskReturnValue(), 0);
-  EXPECT_EQ(t.interrupt(), BQ_STS_Success);
+TEST(ThreadMt, ExecuteInterruptAndResults) {
+  Gated t(7);
+  EXPECT_EQ(BQ_STS_Success, t.interrupt()); // idle: at once
   EXPECT_TRUE(pthread_equal(BQThread::getCurrentThreadID(), pthread_self()));
-}
-
-TEST(ThreadMt, ExecuteTwiceBusyThenFree) {
-  GatedThread t(7);
-  ASSERT_EQ(t.execute(), BQ_STS_Success);
-  // execute returns only once the task has begun.
-  EXPECT_EQ(t.execute(), BQ_STS_ThreadBusy);
-  EXPECT_EQ(t.executeInCurrentThread(), BQ_STS_ThreadBusy);
-  t.release = true;
-  EXPECT_EQ(t.interrupt(), BQ_STS_Success);
+  ASSERT_EQ(BQ_STS_Success, t.execute());
+  EXPECT_TRUE(t.started); // execute returns once the task has begun
+  EXPECT_EQ(BQ_STS_ThreadBusy, t.execute());
+  EXPECT_EQ(BQ_STS_ThreadBusy, t.executeInCurrentThread());
+  std::thread releaser([&] { pause(20); t.release = true; });
+  EXPECT_EQ(BQ_STS_Success, t.interrupt());
   EXPECT_TRUE(t.finished);
-  EXPECT_EQ(t.getTaskReturnValue(), 7);
+  EXPECT_EQ(7, t.getTaskReturnValue());
+  releaser.join();
+  bool handle = true;
+  EXPECT_TRUE(t.interruptedAndHandle(handle)); // trace of the request
+  EXPECT_FALSE(handle);                        // cleared by the ended thread
   t.release = false;
-  t.finished = false;
   t.result = 8;
-  EXPECT_EQ(t.execute(BQThread::PRIORITY_HIGH), BQ_STS_Success);
+  ASSERT_EQ(BQ_STS_Success, t.execute(BQThread::PRIORITY_HIGH));
+  EXPECT_FALSE(t.interruptedAndHandle(handle));
+  EXPECT_TRUE(handle);
   t.release = true;
-  EXPECT_EQ(t.interrupt(), BQ_STS_Success);
-  EXPECT_EQ(t.getTaskReturnValue(), 8);
+  EXPECT_EQ(BQ_STS_Success, t.interrupt());
+  EXPECT_EQ(8, t.getTaskReturnValue());
+  // A task that throws gives 1, in its own thread or in the caller's.
+  t.throws = true;
+  ASSERT_EQ(BQ_STS_Success, t.execute());
+  EXPECT_EQ(BQ_STS_Success, t.interrupt());
+  EXPECT_EQ(1, t.getTaskReturnValue());
+  t.throws = false;
+  EXPECT_EQ(BQ_STS_Success, t.executeInCurrentThread());
+  EXPECT_EQ(8, t.getTaskReturnValue());
+  t.throws = true;
+  EXPECT_EQ(BQ_STS_Success, t.executeInCurrentThread());
+  EXPECT_EQ(1, t.getTaskReturnValue());
 }
 
-TEST(ThreadMt, TaskEndingOnItsOwnLeavesObjectReusable) {
-  // Tasks that end at once, often before execute sees them begin, and are
-  // never interrupted: execute still answers 0 and the object goes back to
-  // Idle by itself.
-  CountingThread t;
+// Tasks that end at once, often before execute sees them begin, and are
+// never interrupted: execute still answers 0, the object goes back to Idle
+// by itself, and the ended threads give back their stacks (8 MiB each).
+TEST(ThreadMt, TasksEndingOnTheirOwn) {
+  Counting t;
+  EXPECT_EQ(0, t.getTaskReturnValue());
   long const sizeBefore = virtualSizeKb();
-  for (int i = 1; i <= 300; ++i) {
+  for (int i = 1; i <= 24; ++i) {
     BQ_STATUS s;
     while ((s = t.execute(BQThread::PRIORITY_LOW)) == BQ_STS_ThreadBusy)
       BQUtilSync::sleep(1);
-    ASSERT_EQ(s, BQ_STS_Success) << i;
+    ASSERT_EQ(BQ_STS_Success, s) << i;
     while (t.getTaskReturnValue() != i)
       BQUtilSync::sleep(1);
   }
-  // Ended threads reclaim their own stacks (several MB each otherwise).
-  EXPECT_LT(virtualSizeKb() - sizeBefore, 256L * 1024);
-  // PRIORITY_LOW changed nothing: the default attributes inherit the
-  // creator's scheduling.
-  int policy = -1;
+  EXPECT_LT(virtualSizeKb() - sizeBefore, 64L * 1024);
+  int policy = -1; // the priority changes nothing: the creator's scheduling
   sched_param param{};
   pthread_getschedparam(pthread_self(), &policy, &param);
-  EXPECT_EQ(t.policy, policy);
-  EXPECT_EQ(t.priority, param.sched_priority);
-  EXPECT_EQ(t.interrupt(), BQ_STS_Success);
-  EXPECT_EQ(t.runs, 300);
-  EXPECT_EQ(t.executeInCurrentThread(), BQ_STS_Success);
-  EXPECT_EQ(t.getTaskReturnValue(), 301);
+  EXPECT_EQ(policy, t.policy);
+  EXPECT_EQ(param.sched_priority, t.priority);
+  EXPECT_EQ(BQ_STS_Success, t.executeInCurrentThread());
+  EXPECT_EQ(25, t.getTaskReturnValue());
 }
 
-TEST(ThreadMt, ThrowingTaskGivesOne) {
-  GatedThread t(5, false);
-  t.throws = true;
-  ASSERT_EQ(t.execute(), BQ_STS_Success);
-  EXPECT_EQ(t.interrupt(), BQ_STS_Success);
-  EXPECT_EQ(t.getTaskReturnValue(), 1);
-  t.throws = false;
-  EXPECT_EQ(t.executeInCurrentThread(), BQ_STS_Success);
-  EXPECT_EQ(t.getTaskReturnValue(), 5);
-  t.throws = true;
-  EXPECT_EQ(t.executeInCurrentThread(), BQ_STS_Success);
-  EXPECT_EQ(t.getTaskReturnValue(), 1);
-}
-
-TEST(ThreadMt, InterruptWaitsForRunningTask) {
-  GatedThread t(99);
-  ASSERT_EQ(t.execute(), BQ_STS_Success);
-  EXPECT_TRUE(t.started);
-  std::thread releaser([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    t.release = true;
-  });
-  EXPECT_EQ(t.interrupt(), BQ_STS_Success);
-  EXPECT_TRUE(t.finished);
-  EXPECT_EQ(t.getTaskReturnValue(), 99);
-  releaser.join();
-  // The request leaves its trace until the next execute clears it; the
-  // ended thread has cleared its handle.
-  EXPECT_TRUE(t.isInterrupted());
-  EXPECT_FALSE(t.hasHandle());
-  t.release = false;
-  ASSERT_EQ(t.execute(), BQ_STS_Success);
-  EXPECT_FALSE(t.isInterrupted());
-  EXPECT_TRUE(t.hasHandle());
-  t.release = true;
-}
-
-TEST(ThreadMt, TwoConcurrentInterrupts) {
-  GatedThread t(3);
-  ASSERT_EQ(t.execute(), BQ_STS_Success);
+TEST(ThreadMt, TwoInterruptsAtOnceAndTaskInCallerThread) {
+  Gated t(3);
+  ASSERT_EQ(BQ_STS_Success, t.execute());
   std::atomic<int> returned{0};
-  BQ_STATUS r1 = -1, r2 = -1;
-  bool f1 = false, f2 = false;
-  std::thread a([&] { r1 = t.interrupt(); f1 = t.finished; ++returned; });
-  std::thread b([&] { r2 = t.interrupt(); f2 = t.finished; ++returned; });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(returned, 0);
+  BQ_STATUS r[2] = {-1, -1};
+  bool done[2] = {false, false};
+  auto stop = [&](int i) { r[i] = t.interrupt(); done[i] = t.finished; ++returned; };
+  std::thread a(stop, 0), b(stop, 1);
+  pause(20);
+  EXPECT_EQ(0, returned.load());
   t.release = true;
   a.join();
   b.join();
-  EXPECT_EQ(r1, BQ_STS_Success);
-  EXPECT_EQ(r2, BQ_STS_Success);
-  EXPECT_TRUE(f1);
-  EXPECT_TRUE(f2);
-  EXPECT_EQ(t.getTaskReturnValue(), 3);
-}
-
-TEST(ThreadMt, InterruptWhileTaskRunsInCallerThread) {
-  GatedThread t(11);
-  std::thread runner([&] { EXPECT_EQ(t.executeInCurrentThread(), 0); });
-  while (!t.started)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  EXPECT_EQ(t.execute(), BQ_STS_ThreadBusy);
-  EXPECT_EQ(t.executeInCurrentThread(), BQ_STS_ThreadBusy);
-  std::thread releaser([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    t.release = true;
-  });
-  EXPECT_EQ(t.interrupt(), BQ_STS_Success);
-  EXPECT_TRUE(t.finished);
-  EXPECT_EQ(t.getTaskReturnValue(), 11);
+  for (int i : {0, 1}) {
+    EXPECT_EQ(BQ_STS_Success, r[i]);
+    EXPECT_TRUE(done[i]);
+  }
+  // Running in another caller's thread: busy, and interrupt waits for it.
+  Gated u(11);
+  std::thread runner([&] { EXPECT_EQ(0, u.executeInCurrentThread()); });
+  while (!u.started)
+    pause(1);
+  EXPECT_EQ(BQ_STS_ThreadBusy, u.execute());
+  EXPECT_EQ(BQ_STS_ThreadBusy, u.executeInCurrentThread());
+  std::thread releaser([&] { pause(20); u.release = true; });
+  EXPECT_EQ(BQ_STS_Success, u.interrupt());
+  EXPECT_TRUE(u.finished);
+  EXPECT_EQ(11, u.getTaskReturnValue());
   runner.join();
   releaser.join();
 }
 
-// Flags of DestructionBlocksUntilTaskEnds. They live outside the thread
-// object: its task goes on running while ~BQThread waits, after the derived
-// part is gone, so the task must not touch members of its own.
-std::atomic<bool> gRelease{false};
-std::atomic<bool> gFinished{false};
-std::atomic<bool> gStarted{false};
+// Outside the object: the task runs on while ~BQThread waits, after the
+// derived part is gone.
+std::atomic<bool> gStarted{false}, gRelease{false}, gFinished{false};
 
 TEST(ThreadMt, DestructionBlocksUntilTaskEnds) {
-  struct Local : BQThread {
+  struct Local : BQThread { // no interrupt of its own: ~BQThread must wait
     std::int32_t task() override {
       gStarted = true;
       while (!gRelease)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        pause(1);
+      pause(10);
       gFinished = true;
       return 0;
     }
   };
-  std::thread releaser([] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    gRelease = true;
-  });
+  std::thread releaser([] { pause(20); gRelease = true; });
   {
-    // No interrupt in Local's destructor: ~BQThread itself must wait.
     Local t;
-    ASSERT_EQ(t.execute(), BQ_STS_Success);
-    // The task's virtual dispatch must precede the destructor's rewrite of
-    // the vtable pointer; after that, only ~BQThread's wait protects it.
-    while (!gStarted)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(BQ_STS_Success, t.execute());
+    while (!gStarted) // the task's virtual call precedes the destructor
+      pause(1);
   }
   EXPECT_TRUE(gFinished);
   releaser.join();
@@ -266,21 +205,21 @@ TEST(ThreadMt, DestructionBlocksUntilTaskEnds) {
 
 TEST(ThreadMt, CallsFromInsideOwnTask) {
   for (bool inThread : {true, false}) {
-    GatedThread t(4, false);
-    t.callNested = true;
+    Gated t(4, false);
+    t.nested = true;
     if (inThread) {
-      ASSERT_EQ(t.execute(), BQ_STS_Success);
-      ASSERT_EQ(t.interrupt(), BQ_STS_Success);
+      ASSERT_EQ(BQ_STS_Success, t.execute());
+      ASSERT_EQ(BQ_STS_Success, t.interrupt());
     } else {
-      ASSERT_EQ(t.executeInCurrentThread(), BQ_STS_Success);
-      EXPECT_FALSE(t.hasHandle());
-      EXPECT_FALSE(t.isInterrupted());
+      ASSERT_EQ(BQ_STS_Success, t.executeInCurrentThread());
+      bool handle = true;
+      EXPECT_FALSE(t.interruptedAndHandle(handle));
+      EXPECT_FALSE(handle);
     }
-    EXPECT_EQ(t.nestedExecute, BQ_STS_ThreadBusy) << inThread;
-    EXPECT_EQ(t.nestedInCurrent, BQ_STS_ThreadBusy) << inThread;
-    // A task cannot wait for itself: interrupt returns at once with 1.
-    EXPECT_EQ(t.nestedInterrupt, BQ_STS_Failure) << inThread;
-    EXPECT_EQ(t.getTaskReturnValue(), 4);
+    EXPECT_EQ(BQ_STS_ThreadBusy, t.nestedExecute) << inThread;
+    EXPECT_EQ(BQ_STS_ThreadBusy, t.nestedInCurrent) << inThread;
+    EXPECT_EQ(BQ_STS_Failure, t.nestedInterrupt) << inThread; // not itself
+    EXPECT_EQ(4, t.getTaskReturnValue());
   }
 }
 
@@ -291,19 +230,18 @@ TEST(ThreadMt, FailedCreateLeavesObjectIdle) {
   pthread_attr_init(&huge);
   ASSERT_EQ(0, pthread_attr_setstacksize(&huge, std::size_t(1) << 46));
   ASSERT_EQ(0, pthread_setattr_default_np(&huge));
-  CountingThread t;
+  Counting t;
   BQ_STATUS const first = t.execute();
   BQ_STATUS const again = t.execute(); // not 3110: no handle was kept
   BQ_STATUS const stopped = t.interrupt();
   pthread_setattr_default_np(&saved);
   pthread_attr_destroy(&huge);
   pthread_attr_destroy(&saved);
-  EXPECT_EQ(first, BQ_STS_Failure);
-  EXPECT_EQ(again, BQ_STS_Failure);
-  EXPECT_EQ(stopped, BQ_STS_Success);
-  EXPECT_EQ(t.runs, 0);
-  ASSERT_EQ(t.execute(), BQ_STS_Success);
-  EXPECT_EQ(t.interrupt(), BQ_STS_Success);
+  EXPECT_EQ(BQ_STS_Failure, first);
+  EXPECT_EQ(BQ_STS_Failure, again);
+  EXPECT_EQ(BQ_STS_Success, stopped);
+  ASSERT_EQ(BQ_STS_Success, t.execute());
+  EXPECT_EQ(BQ_STS_Success, t.interrupt());
   while (t.getTaskReturnValue() != 1)
     BQUtilSync::sleep(1);
 }
