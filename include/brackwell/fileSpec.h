@@ -240,9 +240,9 @@ public:
   /// @}
 
 private:
-  char* m_path;             // the path, UTF-8, or null
-  mutable char* m_native;   // native rendering, installed by n_str()
-  mutable wchar_t* m_wide;  // wide rendering, installed by w_str()
+  char* m_path = nullptr;            // the path, UTF-8, or null
+  mutable char* m_native = nullptr;  // native rendering, made by n_str()
+  mutable wchar_t* m_wide = nullptr; // wide rendering, made by w_str()
 };
 
 } // namespace Brackwell

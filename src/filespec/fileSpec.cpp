@@ -10,11 +10,13 @@
 #include "brackwell/ConvertUTF.h"
 #include "brackwell/utilSync.h"
 #include "filespec/separators.h"
+#include "text/buffers.h"
+#include "text/transcode.h"
 
 #include <cstdint>
 #include <cstring>
-#include <cwchar>
-#include <new>
+#include <memory>
+#include <utility>
 
 namespace Brackwell {
 
@@ -51,87 +53,60 @@ std::size_t afterLastSeparator(char const* path, std::size_t end) {
 // The shared empty text handed out where no pointer into a path exists.
 char const kEmptyText[] = "";
 
-// Owns one temporary component buffer for the span of a constructor.
-class TempBuffer {
-public:
-  TempBuffer() = default;
-  TempBuffer(TempBuffer const&) = delete;
-  TempBuffer& operator=(TempBuffer const&) = delete;
-  ~TempBuffer() { delete[] m_buf; }
+using detail::newTextCopy;
+using detail::newTextCopyOrThrow;
 
-  char* get() const { return m_buf; }
-  void reset(char* buf) {
-    delete[] m_buf;
-    m_buf = buf;
-  }
+// One component in UTF-8: text the caller owns, used as it is, or a
+// conversion held here until the join has copied it.
+class Utf8Part {
+public:
+  Utf8Part(char const* text = nullptr) : m_text(text) {}
+  Utf8Part(std::unique_ptr<char[]> converted)
+      : m_owned(std::move(converted)), m_text(m_owned.get()) {}
+  char const* text() const { return m_text; }
 
 private:
-  char* m_buf = nullptr;
+  std::unique_ptr<char[]> m_owned;
+  char const* m_text;
 };
 
-// Copies native narrow text into a new buffer (the native encoding is UTF-8
-// here, so the bytes are unchanged). Null stays null.
-// @throws BQUtilException code 8 when the buffer cannot be allocated.
-char* nativeToUTF8(char const* text) {
-  if (!text)
-    return nullptr;
-  std::size_t len = std::strlen(text);
-  char* buf = new (std::nothrow) char[len + 1];
-  if (!buf)
-    throw BQUtilException(8);
-  std::memcpy(buf, text, len + 1);
-  return buf;
-}
+// The "to UTF-8" step of each component type. A component that is null, or
+// whose UTF-16 or wide conversion buffer cannot be had, is null.
+Utf8Part toUTF8(BQFileSpec const& path) { return path.utf8(); }
 
-// Gives the UTF-8 form of a narrow component: the text itself for UTF-8,
-// otherwise a native copy held by `holder`.
-char const* narrowComponent(char const* text, BQFileSpec::EncodingType enc,
-                            TempBuffer& holder) {
-  if (enc == BQFileSpec::ENCODING_UTF8)
+// Native text is UTF-8 on this platform: only ENCODING_UTF8 is used as it
+// is, every other value copies the bytes (and can throw).
+Utf8Part toUTF8(char const* text, BQFileSpec::EncodingType enc) {
+  if (enc == BQFileSpec::ENCODING_UTF8 || !text)
     return text;
-  holder.reset(nativeToUTF8(text));
-  return holder.get();
+  return newTextCopyOrThrow(text, std::strlen(text));
 }
 
-// Converts null-terminated UTF-16 into a new zero-filled buffer of 3n + 1
-// bytes; a strict conversion that stops early leaves the text before the
-// stop. Null input, or a buffer that cannot be had, gives null.
-char* utf16ToUTF8(unsigned short const* text) {
+Utf8Part toUTF8(unsigned short const* text) {
   if (!text)
     return nullptr;
-  std::size_t n = 0;
-  while (text[n] != 0)
-    ++n;
-  std::size_t size = 3 * n + 1;
-  char* buf = new (std::nothrow) char[size]();
-  if (!buf)
-    return nullptr;
-  UTF16 const* src = reinterpret_cast<UTF16 const*>(text);
-  UTF8* dst = reinterpret_cast<UTF8*>(buf);
-  ConvertUTF16toUTF8(&src, src + n + 1, &dst, dst + size, strictConversion);
-  return buf;
+  return detail::utf16ToUTF8(reinterpret_cast<UTF16 const*>(text));
 }
 
-// Converts null-terminated wide (UTF-32) text into a new zero-filled buffer
-// of 4n + 1 bytes, as utf16ToUTF8 does.
-char* wideToUTF8(wchar_t const* text) {
+Utf8Part toUTF8(wchar_t const* text) {
   if (!text)
     return nullptr;
-  std::size_t n = std::wcslen(text);
-  std::size_t size = 4 * n + 1;
-  char* buf = new (std::nothrow) char[size]();
-  if (!buf)
-    return nullptr;
-  UTF32 const* src = reinterpret_cast<UTF32 const*>(text);
-  UTF8* dst = reinterpret_cast<UTF8*>(buf);
-  ConvertUTF32toUTF8(&src, src + n + 1, &dst, dst + size, strictConversion);
-  return buf;
+  return detail::wideToUTF8(text);
 }
 
-// Takes ownership of a component conversion and hands back its text.
-char const* hold(TempBuffer& holder, char* converted) {
-  holder.reset(converted);
-  return converted;
+// The converted components of one constructor. Built from a braced list,
+// whose elements are evaluated in order, so the conversions run a, b, c and
+// all of them before the join.
+struct Utf8Parts {
+  Utf8Parts(Utf8Part first, Utf8Part second = {}, Utf8Part third = {})
+      : a(std::move(first)), b(std::move(second)), c(std::move(third)) {}
+  Utf8Part a, b, c;
+};
+
+// Joins converted components into `value` (init copies them; they are
+// released when the constructor's full expression ends).
+void join(BQFileSpec& value, Utf8Parts const& parts) {
+  value.init(parts.a.text(), parts.b.text(), parts.c.text());
 }
 
 // Appends `part` to the joined text of length `len` in `buf`: the trailing
@@ -149,10 +124,11 @@ std::size_t appendComponent(char* buf, std::size_t len, char const* part) {
 
 // Installs `fresh` in `*field` if the field is still null; otherwise
 // releases it. Returns whatever the field then holds.
-template <class T> T* installRendering(T** field, T* fresh) {
-  if (!BQUtilSync::doAtomicCompareAndSwap(reinterpret_cast<void**>(field),
-                                          nullptr, fresh))
-    delete[] fresh;
+template <class T>
+T* installRendering(T** field, std::unique_ptr<T[]> fresh) {
+  if (BQUtilSync::doAtomicCompareAndSwap(reinterpret_cast<void**>(field),
+                                         nullptr, fresh.get()))
+    fresh.release(); // the field owns it now
   return __atomic_load_n(field, __ATOMIC_ACQUIRE);
 }
 
@@ -162,17 +138,11 @@ template <class T> T* installRendering(T** field, T* fresh) {
 // Construction
 //===----------------------------------------------------------------------===//
 
-BQFileSpec::BQFileSpec()
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {}
+BQFileSpec::BQFileSpec() = default;
 
-BQFileSpec::BQFileSpec(BQFileSpec const& other)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  if (!other.m_path)
-    return;
-  std::size_t len = std::strlen(other.m_path);
-  m_path = new (std::nothrow) char[len + 1];
-  if (m_path)
-    std::memcpy(m_path, other.m_path, len + 1);
+BQFileSpec::BQFileSpec(BQFileSpec const& other) {
+  if (other.m_path)
+    m_path = newTextCopy(other.m_path, std::strlen(other.m_path)).release();
 }
 
 BQFileSpec& BQFileSpec::operator=(BQFileSpec const& other) {
@@ -184,12 +154,8 @@ BQFileSpec& BQFileSpec::operator=(BQFileSpec const& other) {
     return *this; // the path is its own copy
   delete[] m_path;
   m_path = nullptr;
-  if (other.m_path) {
-    std::size_t len = std::strlen(other.m_path);
-    m_path = new (std::nothrow) char[len + 1];
-    if (m_path)
-      std::memcpy(m_path, other.m_path, len + 1);
-  }
+  if (other.m_path)
+    m_path = newTextCopy(other.m_path, std::strlen(other.m_path)).release();
   return *this;
 }
 
@@ -221,161 +187,79 @@ BQFileSpec::~BQFileSpec() {
   delete[] m_wide;
 }
 
-// Narrow family.
+// From components: each is converted to UTF-8, then joined.
 
-BQFileSpec::BQFileSpec(char const* a, EncodingType enc)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer ta;
-  init(narrowComponent(a, enc, ta));
+BQFileSpec::BQFileSpec(char const* a, EncodingType enc) {
+  join(*this, {toUTF8(a, enc)});
 }
-
-BQFileSpec::BQFileSpec(char const* a, char const* b, EncodingType enc)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer ta, tb;
-  char const* ua = narrowComponent(a, enc, ta);
-  char const* ub = narrowComponent(b, enc, tb);
-  init(ua, ub);
+BQFileSpec::BQFileSpec(char const* a, char const* b, EncodingType enc) {
+  join(*this, {toUTF8(a, enc), toUTF8(b, enc)});
 }
-
 BQFileSpec::BQFileSpec(char const* a, char const* b, char const* c,
-                       EncodingType enc)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer ta, tb, tc;
-  char const* ua = narrowComponent(a, enc, ta);
-  char const* ub = narrowComponent(b, enc, tb);
-  char const* uc = narrowComponent(c, enc, tc);
-  init(ua, ub, uc);
+                       EncodingType enc) {
+  join(*this, {toUTF8(a, enc), toUTF8(b, enc), toUTF8(c, enc)});
 }
-
-// Path and narrow family.
-
-BQFileSpec::BQFileSpec(BQFileSpec const& a, char const* b, EncodingType enc)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer tb;
-  init(a.m_path, narrowComponent(b, enc, tb));
+BQFileSpec::BQFileSpec(BQFileSpec const& a, char const* b, EncodingType enc) {
+  join(*this, {toUTF8(a), toUTF8(b, enc)});
 }
-
 BQFileSpec::BQFileSpec(BQFileSpec const& a, char const* b, char const* c,
-                       EncodingType enc)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer tb, tc;
-  char const* ub = narrowComponent(b, enc, tb);
-  char const* uc = narrowComponent(c, enc, tc);
-  init(a.m_path, ub, uc);
+                       EncodingType enc) {
+  join(*this, {toUTF8(a), toUTF8(b, enc), toUTF8(c, enc)});
 }
-
 BQFileSpec::BQFileSpec(BQFileSpec const& a, BQFileSpec const& b, char const* c,
-                       EncodingType enc)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer tc;
-  init(a.m_path, b.m_path, narrowComponent(c, enc, tc));
+                       EncodingType enc) {
+  join(*this, {toUTF8(a), toUTF8(b), toUTF8(c, enc)});
 }
-
-// Paths family.
-
-BQFileSpec::BQFileSpec(BQFileSpec const& a, BQFileSpec const& b)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  init(a.m_path, b.m_path);
+BQFileSpec::BQFileSpec(BQFileSpec const& a, BQFileSpec const& b) {
+  join(*this, {toUTF8(a), toUTF8(b)});
 }
-
 BQFileSpec::BQFileSpec(BQFileSpec const& a, BQFileSpec const& b,
-                       BQFileSpec const& c)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  init(a.m_path, b.m_path, c.m_path);
+                       BQFileSpec const& c) {
+  join(*this, {toUTF8(a), toUTF8(b), toUTF8(c)});
 }
 
-// UTF-16 family.
-
-BQFileSpec::BQFileSpec(unsigned short const* a)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  // A single component is kept unchanged, so the conversion is the path.
-  m_path = utf16ToUTF8(a);
+// A single UTF-16 component is kept unchanged by the join, so its
+// conversion is the path itself, made without init(): null or a buffer that
+// cannot be had gives the null value, and nothing is thrown.
+BQFileSpec::BQFileSpec(unsigned short const* a) {
+  if (a)
+    m_path = detail::utf16ToUTF8(reinterpret_cast<UTF16 const*>(a)).release();
 }
-
-BQFileSpec::BQFileSpec(unsigned short const* a, unsigned short const* b)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer ta, tb;
-  char const* ua = hold(ta, utf16ToUTF8(a));
-  char const* ub = hold(tb, utf16ToUTF8(b));
-  init(ua, ub);
+BQFileSpec::BQFileSpec(unsigned short const* a, unsigned short const* b) {
+  join(*this, {toUTF8(a), toUTF8(b)});
 }
-
 BQFileSpec::BQFileSpec(unsigned short const* a, unsigned short const* b,
-                       unsigned short const* c)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer ta, tb, tc;
-  char const* ua = hold(ta, utf16ToUTF8(a));
-  char const* ub = hold(tb, utf16ToUTF8(b));
-  char const* uc = hold(tc, utf16ToUTF8(c));
-  init(ua, ub, uc);
+                       unsigned short const* c) {
+  join(*this, {toUTF8(a), toUTF8(b), toUTF8(c)});
 }
-
-BQFileSpec::BQFileSpec(BQFileSpec const& a, unsigned short const* b)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer tb;
-  init(a.m_path, hold(tb, utf16ToUTF8(b)));
+BQFileSpec::BQFileSpec(BQFileSpec const& a, unsigned short const* b) {
+  join(*this, {toUTF8(a), toUTF8(b)});
 }
-
 BQFileSpec::BQFileSpec(BQFileSpec const& a, unsigned short const* b,
-                       unsigned short const* c)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer tb, tc;
-  char const* ub = hold(tb, utf16ToUTF8(b));
-  char const* uc = hold(tc, utf16ToUTF8(c));
-  init(a.m_path, ub, uc);
+                       unsigned short const* c) {
+  join(*this, {toUTF8(a), toUTF8(b), toUTF8(c)});
 }
-
 BQFileSpec::BQFileSpec(BQFileSpec const& a, BQFileSpec const& b,
-                       unsigned short const* c)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer tc;
-  init(a.m_path, b.m_path, hold(tc, utf16ToUTF8(c)));
+                       unsigned short const* c) {
+  join(*this, {toUTF8(a), toUTF8(b), toUTF8(c)});
 }
 
-// Wide family.
-
-BQFileSpec::BQFileSpec(wchar_t const* a)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer ta;
-  init(hold(ta, wideToUTF8(a)));
+BQFileSpec::BQFileSpec(wchar_t const* a) { join(*this, {toUTF8(a)}); }
+BQFileSpec::BQFileSpec(wchar_t const* a, wchar_t const* b) {
+  join(*this, {toUTF8(a), toUTF8(b)});
 }
-
-BQFileSpec::BQFileSpec(wchar_t const* a, wchar_t const* b)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer ta, tb;
-  char const* ua = hold(ta, wideToUTF8(a));
-  char const* ub = hold(tb, wideToUTF8(b));
-  init(ua, ub);
+BQFileSpec::BQFileSpec(wchar_t const* a, wchar_t const* b, wchar_t const* c) {
+  join(*this, {toUTF8(a), toUTF8(b), toUTF8(c)});
 }
-
-BQFileSpec::BQFileSpec(wchar_t const* a, wchar_t const* b, wchar_t const* c)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer ta, tb, tc;
-  char const* ua = hold(ta, wideToUTF8(a));
-  char const* ub = hold(tb, wideToUTF8(b));
-  char const* uc = hold(tc, wideToUTF8(c));
-  init(ua, ub, uc);
+BQFileSpec::BQFileSpec(BQFileSpec const& a, wchar_t const* b) {
+  join(*this, {toUTF8(a), toUTF8(b)});
 }
-
-BQFileSpec::BQFileSpec(BQFileSpec const& a, wchar_t const* b)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer tb;
-  init(a.m_path, hold(tb, wideToUTF8(b)));
+BQFileSpec::BQFileSpec(BQFileSpec const& a, wchar_t const* b, wchar_t const* c) {
+  join(*this, {toUTF8(a), toUTF8(b), toUTF8(c)});
 }
-
-BQFileSpec::BQFileSpec(BQFileSpec const& a, wchar_t const* b, wchar_t const* c)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer tb, tc;
-  char const* ub = hold(tb, wideToUTF8(b));
-  char const* uc = hold(tc, wideToUTF8(c));
-  init(a.m_path, ub, uc);
-}
-
 BQFileSpec::BQFileSpec(BQFileSpec const& a, BQFileSpec const& b,
-                       wchar_t const* c)
-    : m_path(nullptr), m_native(nullptr), m_wide(nullptr) {
-  TempBuffer tc;
-  init(a.m_path, b.m_path, hold(tc, wideToUTF8(c)));
+                       wchar_t const* c) {
+  join(*this, {toUTF8(a), toUTF8(b), toUTF8(c)});
 }
 
 void BQFileSpec::init(char const* a, char const* b, char const* c) {
@@ -384,8 +268,7 @@ void BQFileSpec::init(char const* a, char const* b, char const* c) {
   delete[] m_wide;
   m_wide = nullptr;
   // The old path may hold the components; it goes only once they are copied.
-  TempBuffer old;
-  old.reset(m_path);
+  std::unique_ptr<char[]> old(m_path);
   m_path = nullptr;
   if (!a)
     return;
@@ -397,17 +280,14 @@ void BQFileSpec::init(char const* a, char const* b, char const* c) {
     if (c)
       size += std::strlen(c) + 1;
   }
-  char* buf = new (std::nothrow) char[size];
-  if (!buf)
-    throw BQUtilException(8);
-
-  std::memcpy(buf, a, lenA + 1);
+  std::unique_ptr<char[]> buf = detail::newArrayOrThrow<char>(size);
+  std::memcpy(buf.get(), a, lenA + 1);
   if (b) {
-    std::size_t len = appendComponent(buf, lenA, b);
+    std::size_t len = appendComponent(buf.get(), lenA, b);
     if (c)
-      appendComponent(buf, len, c);
+      appendComponent(buf.get(), len, c);
   }
-  m_path = buf;
+  m_path = buf.release();
 }
 
 //===----------------------------------------------------------------------===//
@@ -423,12 +303,9 @@ char const* BQFileSpec::n_str() const {
     return native;
   if (!m_path)
     return nullptr;
-  std::size_t len = std::strlen(m_path);
-  char* buf = new (std::nothrow) char[len + 1];
-  if (!buf)
-    throw BQUtilException(8);
-  std::memcpy(buf, m_path, len + 1); // the native encoding is UTF-8
-  return installRendering(&m_native, buf);
+  // The native encoding is UTF-8 on this platform: the rendering is a copy.
+  return installRendering(&m_native,
+                          newTextCopyOrThrow(m_path, std::strlen(m_path)));
 }
 
 wchar_t const* BQFileSpec::w_str() const {
@@ -436,15 +313,11 @@ wchar_t const* BQFileSpec::w_str() const {
     return wide;
   if (!m_path)
     return nullptr;
-  std::size_t m = std::strlen(m_path);
-  // One wide character per UTF-8 byte always suffices.
-  wchar_t* buf = new (std::nothrow) wchar_t[m + 1]();
-  if (!buf)
+  std::unique_ptr<wchar_t[]> buf =
+      detail::utf8ToWide(m_path, std::strlen(m_path));
+  if (!buf) // no memory: whatever another thread may have installed
     return __atomic_load_n(&m_wide, __ATOMIC_ACQUIRE);
-  UTF8 const* src = reinterpret_cast<UTF8 const*>(m_path);
-  UTF32* dst = reinterpret_cast<UTF32*>(buf);
-  ConvertUTF8toUTF32(&src, src + m + 1, &dst, dst + m + 1, strictConversion);
-  return installRendering(&m_wide, buf);
+  return installRendering(&m_wide, std::move(buf));
 }
 
 //===----------------------------------------------------------------------===//
@@ -485,16 +358,10 @@ bool BQFileSpec::operator>=(BQFileSpec const& other) const {
 
 namespace {
 
-// A new buffer holding the first `len` bytes of `text` and a terminator.
+// A new path holding the first `len` bytes of `text`.
 // @throws BQUtilException code 8 when it cannot be allocated.
 char* copyPrefix(char const* text, std::size_t len) {
-  char* buf = new (std::nothrow) char[len + 1];
-  if (!buf)
-    throw BQUtilException(8);
-  if (len)
-    std::memcpy(buf, text, len);
-  buf[len] = '\0';
-  return buf;
+  return newTextCopyOrThrow(text, len).release();
 }
 
 } // namespace
@@ -554,15 +421,13 @@ BQFileSpec BQFileSpec::replaceSuffix(char const* suffix) const {
     suffix = kEmptyText;
   std::size_t p = getPrefixLength();
   std::size_t lenSuffix = std::strlen(suffix);
-  char* buf = new (std::nothrow) char[p + lenSuffix + 2];
-  if (!buf)
-    throw BQUtilException(8);
+  std::unique_ptr<char[]> buf = detail::newArrayOrThrow<char>(p + lenSuffix + 2);
   if (p)
-    std::memcpy(buf, m_path, p);
+    std::memcpy(buf.get(), m_path, p);
   buf[p] = '.';
-  std::memcpy(buf + p + 1, suffix, lenSuffix + 1);
+  std::memcpy(buf.get() + p + 1, suffix, lenSuffix + 1);
   BQFileSpec result;
-  result.m_path = buf;
+  result.m_path = buf.release();
   return result;
 }
 

@@ -8,11 +8,12 @@
 //===----------------------------------------------------------------------===//
 #include "brackwell/fileUtils.h"
 #include "filespec/separators.h"
+#include "text/buffers.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <new>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -20,18 +21,28 @@ namespace Brackwell {
 
 namespace {
 
-// The placeholder joined onto an argument so that dirname() strips its
-// trailing separators again.
-char const kSlashRemover[] = "slashremover";
-
 using detail::trimmedLength;
 
 // Drops the trailing separators of a path ("/data/maps//" => "/data/maps",
-// "//" => "/") and keeps those inside it ("/data//maps" stays). The empty
-// text would become "/"; the caller never passes it.
+// "//" and "\\" => "/") and keeps those inside it ("/data//maps" stays):
+// what joining a placeholder name and taking the dirname again would give,
+// with one allocation where the path has no trailing separator and two at
+// most. The empty text would become "/"; the caller never passes it.
 // @throws BQUtilException code 8 when a path cannot be allocated.
 BQFileSpec trimTrailingSeparators(BQFileSpec const& path) {
-  return BQFileSpec(path, kSlashRemover, BQFileSpec::ENCODING_UTF8).dirname();
+  char const* text = path.utf8();
+  std::size_t const n = std::strlen(text);
+  std::size_t const m = trimmedLength(text, n);
+  if (m == 0)
+    return BQFileSpec("/", BQFileSpec::ENCODING_UTF8);
+  if (m == n) {
+    BQFileSpec copy(path); // the copy gives the null value when memory is out
+    if (copy.utf8() == nullptr)
+      throw BQUtilException(BQ_STS_OutOfMemory);
+    return copy;
+  }
+  return BQFileSpec(detail::newTextCopyOrThrow(text, m).get(),
+                    BQFileSpec::ENCODING_UTF8);
 }
 
 // Splits `path` into its components, root first, and cleans them: "." and
@@ -103,7 +114,7 @@ BQ_STATUS splitFileSpecClean(BQFileSpec const& path,
   if (kept == 0) {
     components[0] = dot; // there is always the root to reuse
     if (components[0].utf8() == nullptr)
-      throw BQUtilException(8); // the copy could not be allocated
+      throw BQUtilException(BQ_STS_OutOfMemory); // the copy failed
     kept = 1;
   }
   components.erase(components.begin() + static_cast<std::ptrdiff_t>(kept),
@@ -176,13 +187,11 @@ BQ_STATUS BQFileUtils::getRelativePathTo(BQFileSpec& out,
     size += std::strlen(toList[k].utf8()) + 1;
 
   char local[512];
-  char* heap = nullptr;
+  std::unique_ptr<char[]> heap;
   char* text = local;
   if (size > sizeof local) {
-    heap = new (std::nothrow) char[size];
-    if (heap == nullptr)
-      throw BQUtilException(8);
-    text = heap;
+    heap = detail::newArrayOrThrow<char>(size);
+    text = heap.get();
   }
 
   std::size_t len = 0;
@@ -203,14 +212,7 @@ BQ_STATUS BQFileUtils::getRelativePathTo(BQFileSpec& out,
     append(dot.utf8());
   text[len] = '\0';
 
-  try {
-    BQFileSpec result(text, BQFileSpec::ENCODING_UTF8);
-    delete[] heap;
-    out = std::move(result);
-  } catch (...) {
-    delete[] heap;
-    throw;
-  }
+  out = BQFileSpec(text, BQFileSpec::ENCODING_UTF8);
   return BQ_STS_Success;
 }
 

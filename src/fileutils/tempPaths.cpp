@@ -6,11 +6,12 @@
 //
 //===----------------------------------------------------------------------===//
 #include "brackwell/fileUtils.h"
+#include "text/buffers.h"
 
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <new>
+#include <memory>
 #include <unistd.h>
 
 namespace Brackwell {
@@ -52,18 +53,12 @@ BQ_STATUS BQFileUtils::createTempFile(BQFileSpec const& directory,
   if (prefix == nullptr)
     prefix = "bqx";
   std::size_t len = std::strlen(prefix);
-  char* name = new (std::nothrow) char[len + 12];
+  std::unique_ptr<char[]> name = detail::newArray<char>(len + 12);
   if (name == nullptr)
     return BQ_STS_OutOfMemory;
-  std::memcpy(name, prefix, len);
-  std::memcpy(name + len, "XXXXXX", 7);
-  try {
-    result = BQFileSpec(dir, name, BQFileSpec::ENCODING_NATIVE);
-  } catch (...) {
-    delete[] name;
-    throw;
-  }
-  delete[] name;
+  std::memcpy(name.get(), prefix, len);
+  std::memcpy(name.get() + len, "XXXXXX", 7);
+  result = BQFileSpec(dir, name.get(), BQFileSpec::ENCODING_NATIVE);
   // mkstemp fills in the template inside the result's own buffer, so every
   // rendering made afterwards names the created file.
   char* path = const_cast<char*>(result.utf8());
@@ -123,13 +118,12 @@ BQ_STATUS BQFileUtils::getProcessFullPath(BQFileSpec& result,
     result = BQFileSpec();
     return BQ_STS_Failure;
   }
-  std::size_t len = std::strlen(pathVar);
-  char* copy = new (std::nothrow) char[len + 1];
+  std::unique_ptr<char[]> copy =
+      detail::newTextCopy(pathVar, std::strlen(pathVar));
   if (copy == nullptr)
     return BQ_STS_OutOfMemory;
-  std::memcpy(copy, pathVar, len + 1);
 
-  char* pos = copy;
+  char* pos = copy.get();
   while (*pos == ':')
     ++pos;
   for (;;) {
@@ -137,23 +131,15 @@ BQ_STATUS BQFileUtils::getProcessFullPath(BQFileSpec& result,
     bool last = (end == nullptr);
     if (!last)
       *end = '\0';
-    try {
-      result = BQFileSpec(pos, programName, BQFileSpec::ENCODING_NATIVE);
-    } catch (...) {
-      delete[] copy;
-      throw;
-    }
-    if (fileExists(result)) {
-      delete[] copy;
+    result = BQFileSpec(pos, programName, BQFileSpec::ENCODING_NATIVE);
+    if (fileExists(result))
       return BQ_STS_Success;
-    }
     if (last)
       break;
     pos = end + 1;
     while (*pos == ':')
       ++pos;
   }
-  delete[] copy;
   result = BQFileSpec();
   return BQ_STS_Failure;
 }

@@ -11,6 +11,7 @@
 //   newArray<char>(n)        => an owning pointer, null when memory is out
 //   newArrayOrThrow<char>(n) => an owning pointer, or throws
 //                               BQUtilException(BQ_STS_OutOfMemory)
+//   newTextCopy("a/b", 1)    => "a", or null when memory is out
 //
 // A count whose byte size would not fit in size_t (or exceed what new[] can
 // address) counts as exhausted memory too, without calling new[].
@@ -24,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -45,6 +47,28 @@ template <class T> std::unique_ptr<T[]> newArrayOrThrow(std::size_t count) {
   if (!array)
     throw BQUtilException(BQ_STS_OutOfMemory);
   return array;
+}
+
+/// text[0, length) and a terminating zero in a new array; null when it
+/// cannot be had.
+inline std::unique_ptr<char[]> newTextCopy(char const* text,
+                                           std::size_t length) noexcept {
+  std::unique_ptr<char[]> copy = newArray<char>(length + 1);
+  if (copy) {
+    std::memcpy(copy.get(), text, length);
+    copy[length] = '\0';
+  }
+  return copy;
+}
+
+/// As newTextCopy, but exhausted memory throws
+/// BQUtilException(BQ_STS_OutOfMemory).
+inline std::unique_ptr<char[]> newTextCopyOrThrow(char const* text,
+                                                  std::size_t length) {
+  std::unique_ptr<char[]> copy = newTextCopy(text, length);
+  if (!copy)
+    throw BQUtilException(BQ_STS_OutOfMemory);
+  return copy;
 }
 
 } // namespace detail

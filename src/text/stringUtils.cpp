@@ -12,9 +12,9 @@
 //===----------------------------------------------------------------------===//
 #include "brackwell/stringUtils.h"
 
-#include "brackwell/ConvertUTF.h"
 #include "brackwell/utilTokenizer.h"
 #include "text/buffers.h"
+#include "text/transcode.h"
 
 #include <cctype>
 #include <cstdint>
@@ -23,14 +23,12 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
-#include <new>
 #include <strings.h>
 
 namespace Brackwell {
 
 namespace {
 
-using detail::newArray;
 using detail::newArrayOrThrow;
 
 /// Narrows one wide character to its lowest 8 bits.
@@ -78,10 +76,7 @@ std::wstring mapWide(wchar_t const* text, std::wint_t (*fn)(std::wint_t)) {
 char* copyNew(char const* text) {
   if (!text)
     return nullptr;
-  std::size_t length = std::strlen(text);
-  std::unique_ptr<char[]> result = newArrayOrThrow<char>(length + 1);
-  std::memcpy(result.get(), text, length + 1);
-  return result.release();
+  return detail::newTextCopyOrThrow(text, std::strlen(text)).release();
 }
 
 } // namespace
@@ -213,41 +208,12 @@ std::string BQStringUtils::tostr(std::string const& text) { return text; }
 // --- arrays for the caller -------------------------------------------------
 
 char* BQStringUtils::WideToUTF8(wchar_t const* text) {
-  if (!text)
-    return nullptr;
-  std::size_t length = std::wcslen(text);
-  if (length > (SIZE_MAX - 1) / 4)
-    return nullptr;
-  std::size_t size = 4 * length + 1;
-  std::unique_ptr<char[]> result = newArray<char>(size);
-  if (!result)
-    return nullptr;
-  std::memset(result.get(), 0, size);
-  const UTF32* source = reinterpret_cast<const UTF32*>(text);
-  UTF8* target = reinterpret_cast<UTF8*>(result.get());
-  // The terminator is converted too; the result code is not needed, the
-  // zero-filled array already ends the text wherever the conversion stops.
-  (void)ConvertUTF32toUTF8(&source, source + length + 1, &target,
-                           target + size, strictConversion);
-  return result.release();
+  return text ? detail::wideToUTF8(text).release() : nullptr;
 }
 
 wchar_t* BQStringUtils::UTF8ToWide(char const* text) {
-  if (!text)
-    return nullptr;
-  std::size_t length = std::strlen(text);
-  std::unique_ptr<wchar_t[]> result = newArray<wchar_t>(length + 1);
-  if (!result)
-    return nullptr;
-  for (std::size_t i = 0; i <= length; ++i)
-    result[i] = L'\0';
-  const UTF8* source = reinterpret_cast<const UTF8*>(text);
-  UTF32* target = reinterpret_cast<UTF32*>(result.get());
-  // Each UTF-8 byte yields at most one wide character, so the array always
-  // has room; the conversion stops at the first ill-formed sequence.
-  (void)ConvertUTF8toUTF32(&source, source + length + 1, &target,
-                           target + length + 1, strictConversion);
-  return result.release();
+  return text ? detail::utf8ToWide(text, std::strlen(text)).release()
+              : nullptr;
 }
 
 char* BQStringUtils::NativeToUTF8(char const* text) { return copyNew(text); }
