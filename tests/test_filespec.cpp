@@ -1,5 +1,6 @@
-// BQFileSpec: joining for every constructor family, decomposition,
-// comparisons and the native and wide renderings.
+// BQFileSpec: joining in every constructor family, conversion of UTF-16 and
+// wide components, the null and empty values, renderings, comparisons and
+// decomposition.
 #include "brackwell/fileSpec.h"
 
 #include <gtest/gtest.h>
@@ -12,26 +13,27 @@ using Brackwell::BQFileSpec;
 
 namespace {
 
-using U16 = std::vector<unsigned short>;
-
-U16 toU16(char const* ascii) {
-  U16 out;
-  for (char const* p = ascii; *p; ++p)
-    out.push_back(static_cast<unsigned char>(*p));
-  out.push_back(0);
-  return out;
-}
-
-std::wstring toWide(char const* ascii) {
-  std::wstring out;
-  for (char const* p = ascii; *p; ++p)
-    out.push_back(static_cast<unsigned char>(*p));
-  return out;
-}
+auto const kUtf8 = BQFileSpec::ENCODING_UTF8;
 
 std::string str(BQFileSpec const& f) {
   return f.utf8() ? std::string(f.utf8()) : std::string("(null)");
 }
+
+// One ASCII component as UTF-16 and wide text; null stays null.
+struct Forms {
+  char const* n;
+  std::vector<unsigned short> u;
+  std::wstring w;
+  explicit Forms(char const* s) : n(s) {
+    for (; s && *s; ++s) {
+      u.push_back(static_cast<unsigned char>(*s));
+      w += static_cast<wchar_t>(*s);
+    }
+    u.push_back(0);
+  }
+  unsigned short const* u16() const { return n ? u.data() : nullptr; }
+  wchar_t const* wide() const { return n ? w.c_str() : nullptr; }
+};
 
 struct JoinRow {
   int count; // components given
@@ -61,181 +63,142 @@ JoinRow const kJoinRows[] = {
     {1, "", nullptr, nullptr, ""},
 };
 
-// Only 1 means UTF-8; 0 and any other value (7; the enumeration's underlying
-// type is int) are native text.
-TEST(FileSpecJoin, NarrowAllEncodings) {
+} // namespace
+
+// Every row through every constructor that takes its number of components.
+// Only the encoding value 1 means UTF-8; 0 and any other value (7) are native.
+TEST(FileSpec, JoinInEveryFamily) {
   for (JoinRow const& r : kJoinRows) {
+    Forms a(r.a), b(r.b), c(r.c);
+    BQFileSpec pa(r.a, kUtf8);
+    std::vector<BQFileSpec> got;
     for (int e : {0, 1, 7}) {
       auto enc = static_cast<BQFileSpec::EncodingType>(e);
-      SCOPED_TRACE(std::string(r.path) + " enc " + std::to_string(e));
-      if (r.count == 1)
-        EXPECT_EQ(r.path, str(BQFileSpec(r.a, enc)));
-      else if (r.count == 2)
-        EXPECT_EQ(r.path, str(BQFileSpec(r.a, r.b, enc)));
-      else
-        EXPECT_EQ(r.path, str(BQFileSpec(r.a, r.b, r.c, enc)));
-    }
-  }
-}
-
-TEST(FileSpecJoin, PathComponents) {
-  for (JoinRow const& r : kJoinRows) {
-    if (r.count == 1)
-      continue;
-    SCOPED_TRACE(r.path);
-    auto enc = BQFileSpec::ENCODING_NATIVE;
-    BQFileSpec a(r.a, enc);
-    if (r.count == 2) {
-      BQFileSpec b(r.b, enc);
-      EXPECT_EQ(r.path, str(BQFileSpec(a, r.b, enc)));
-      EXPECT_EQ(r.path, str(BQFileSpec(a, b)));
-      EXPECT_EQ(r.path, str(BQFileSpec(a, toU16(r.b).data())));
-      EXPECT_EQ(r.path, str(BQFileSpec(a, toWide(r.b).c_str())));
-    } else {
-      EXPECT_EQ(r.path, str(BQFileSpec(a, r.b, r.c, enc)));
-      if (r.b) {
-        BQFileSpec b(r.b, enc), c(r.c, enc);
-        EXPECT_EQ(r.path, str(BQFileSpec(a, b, r.c, enc)));
-        EXPECT_EQ(r.path, str(BQFileSpec(a, b, c)));
-        EXPECT_EQ(r.path, str(BQFileSpec(a, b, toU16(r.c).data())));
-        EXPECT_EQ(r.path, str(BQFileSpec(a, b, toWide(r.c).c_str())));
+      if (r.count == 1) {
+        got.emplace_back(r.a, enc);
+      } else if (r.count == 2) {
+        got.emplace_back(r.a, r.b, enc);
+        got.emplace_back(pa, r.b, enc);
+      } else {
+        got.emplace_back(r.a, r.b, r.c, enc);
+        got.emplace_back(pa, r.b, r.c, enc);
       }
     }
-  }
-}
-
-TEST(FileSpecJoin, Utf16AndWide) {
-  for (JoinRow const& r : kJoinRows) {
-    SCOPED_TRACE(r.path);
-    U16 a = toU16(r.a), b = toU16(r.b ? r.b : ""), c = toU16(r.c ? r.c : "");
-    std::wstring wa = toWide(r.a), wb = toWide(r.b ? r.b : ""),
-                 wc = toWide(r.c ? r.c : "");
-    unsigned short const* pb = r.b ? b.data() : nullptr;
-    wchar_t const* qb = r.b ? wb.c_str() : nullptr;
     if (r.count == 1) {
-      EXPECT_EQ(r.path, str(BQFileSpec(a.data())));
-      EXPECT_EQ(r.path, str(BQFileSpec(wa.c_str())));
+      got.emplace_back(a.u16());
+      got.emplace_back(a.wide());
     } else if (r.count == 2) {
-      EXPECT_EQ(r.path, str(BQFileSpec(a.data(), pb)));
-      EXPECT_EQ(r.path, str(BQFileSpec(wa.c_str(), qb)));
+      got.emplace_back(a.u16(), b.u16());
+      got.emplace_back(a.wide(), b.wide());
+      got.emplace_back(pa, b.u16());
+      got.emplace_back(pa, b.wide());
+      got.emplace_back(pa, BQFileSpec(r.b, kUtf8));
     } else {
-      EXPECT_EQ(r.path, str(BQFileSpec(a.data(), pb, c.data())));
-      EXPECT_EQ(r.path, str(BQFileSpec(wa.c_str(), qb, wc.c_str())));
-      BQFileSpec pa(r.a, BQFileSpec::ENCODING_UTF8);
-      EXPECT_EQ(r.path, str(BQFileSpec(pa, pb, c.data())));
-      EXPECT_EQ(r.path, str(BQFileSpec(pa, qb, wc.c_str())));
+      got.emplace_back(a.u16(), b.u16(), c.u16());
+      got.emplace_back(a.wide(), b.wide(), c.wide());
+      got.emplace_back(pa, b.u16(), c.u16());
+      got.emplace_back(pa, b.wide(), c.wide());
+      if (r.b) {
+        BQFileSpec pb(r.b, kUtf8);
+        got.emplace_back(pa, pb, r.c, BQFileSpec::ENCODING_NATIVE);
+        got.emplace_back(pa, pb, BQFileSpec(r.c, kUtf8));
+        got.emplace_back(pa, pb, c.u16());
+        got.emplace_back(pa, pb, c.wide());
+      }
     }
+    for (std::size_t i = 0; i < got.size(); ++i)
+      EXPECT_EQ(r.path, str(got[i])) << "form " << i << " of " << r.path;
   }
-}
-
-TEST(FileSpecJoin, InitMayReuseItsOwnPath) {
-  BQFileSpec f("dir/", BQFileSpec::ENCODING_UTF8);
+  // A component may point into the path being replaced.
+  BQFileSpec f("dir/", kUtf8);
   f.init(f.utf8(), f.utf8() + 1, f.utf8());
   EXPECT_EQ("dir/ir/dir/", str(f));
 }
 
-TEST(FileSpecConvert, NonAsciiComponents) {
-  unsigned short pair[] = {'x', 0xD83D, 0xDE00, 0};
+TEST(FileSpec, NonAsciiComponents) {
+  unsigned short pair[] = {'x', 0xD83D, 0xDE00, 0}, lone[] = {'a', 0xD800, 'c', 0},
+                 dir[] = {'d', 0};
+  wchar_t astral[] = {0x1F600, 0}, surrogate[] = {'q', 0xDC00, 'r', 0},
+          beyond[] = {'q', 0x110000, 'r', 0};
   EXPECT_EQ("x\xF0\x9F\x98\x80", str(BQFileSpec(pair)));
-  unsigned short lone[] = {'a', 'b', 0xD800, 'c', 0};
-  EXPECT_EQ("ab", str(BQFileSpec(lone)));
-  unsigned short dir[] = {'d', 0};
-  EXPECT_EQ("d/ab", str(BQFileSpec(dir, lone)));
-  wchar_t astral[] = {0x1F600, 0};
+  EXPECT_EQ("a", str(BQFileSpec(lone)));
+  EXPECT_EQ("d/a", str(BQFileSpec(dir, lone)));
   EXPECT_EQ("\xF0\x9F\x98\x80", str(BQFileSpec(astral)));
-  wchar_t surrogate[] = {'q', 0xDC00, 'r', 0};
   EXPECT_EQ("q", str(BQFileSpec(surrogate)));
-  wchar_t beyond[] = {'q', 0x110000, 'r', 0};
   EXPECT_EQ("q\xEF\xBF\xBDr", str(BQFileSpec(beyond)));
-  EXPECT_EQ(nullptr,
-            BQFileSpec(static_cast<unsigned short const*>(nullptr)).utf8());
 }
 
-TEST(FileSpecValue, NullAndEmpty) {
-  BQFileSpec null;
-  EXPECT_TRUE(null.empty());
-  EXPECT_EQ(nullptr, null.utf8());
-  EXPECT_EQ(nullptr, null.n_str());
-  EXPECT_EQ(nullptr, null.w_str());
-  EXPECT_EQ(nullptr, BQFileSpec(null).utf8());
-  BQFileSpec assigned("x", BQFileSpec::ENCODING_UTF8);
+TEST(FileSpec, NullAndEmptyValues) {
+  BQFileSpec null, assigned("x", kUtf8);
   assigned = null;
-  EXPECT_EQ(nullptr, assigned.utf8());
-  // A null first component (or null first path) gives the null value.
-  EXPECT_EQ(nullptr, BQFileSpec(static_cast<char const*>(nullptr), "b",
-                                BQFileSpec::ENCODING_NATIVE)
-                         .utf8());
-  EXPECT_EQ(nullptr, BQFileSpec(null, "b", BQFileSpec::ENCODING_UTF8).utf8());
   unsigned short const b16[] = {'b', 0};
-  EXPECT_EQ(nullptr, BQFileSpec(static_cast<unsigned short const*>(nullptr),
-                                b16, b16).utf8());
-  EXPECT_EQ(nullptr, BQFileSpec(static_cast<wchar_t const*>(nullptr)).utf8());
-  EXPECT_EQ(nullptr, BQFileSpec(null, BQFileSpec(), L"c").utf8());
-
-  BQFileSpec empty("", BQFileSpec::ENCODING_UTF8);
+  BQFileSpec const nulls[] = {
+      null, BQFileSpec(null), assigned,
+      BQFileSpec(static_cast<unsigned short const*>(nullptr)),
+      // Chosen where the first component is null: the null value.
+      BQFileSpec(static_cast<char const*>(nullptr), "b", BQFileSpec::ENCODING_NATIVE),
+      BQFileSpec(null, "b", kUtf8),
+      BQFileSpec(static_cast<unsigned short const*>(nullptr), b16, b16),
+      BQFileSpec(static_cast<wchar_t const*>(nullptr)),
+      BQFileSpec(null, BQFileSpec(), L"c")};
+  for (BQFileSpec const& f : nulls) {
+    EXPECT_TRUE(f.empty());
+    EXPECT_EQ(nullptr, f.utf8());
+    EXPECT_EQ(nullptr, f.n_str());
+    EXPECT_EQ(nullptr, f.w_str());
+  }
+  BQFileSpec empty("", kUtf8);
   EXPECT_TRUE(empty.empty());
   EXPECT_STREQ("", empty.utf8());
   EXPECT_STREQ("", empty.n_str());
   EXPECT_NE(empty.utf8(), empty.n_str());
   EXPECT_EQ(L'\0', empty.w_str()[0]);
-  EXPECT_FALSE(BQFileSpec("a", BQFileSpec::ENCODING_UTF8).empty());
+  EXPECT_FALSE(BQFileSpec("a", kUtf8).empty());
 }
 
-TEST(FileSpecValue, Renderings) {
-  BQFileSpec f("d\xC3\xA9j\xC3\xA0/\xF0\x9F\x98\x80",
-               BQFileSpec::ENCODING_UTF8);
+TEST(FileSpec, Renderings) {
+  BQFileSpec f("d\xC3\xA9j\xC3\xA0/\xF0\x9F\x98\x80", kUtf8);
   char const* n = f.n_str();
+  wchar_t const* w = f.w_str();
   EXPECT_NE(f.utf8(), n);
   EXPECT_STREQ(f.utf8(), n);
   EXPECT_EQ(n, f.n_str());
-  wchar_t const* w = f.w_str();
   EXPECT_EQ(std::wstring(L"d\u00E9j\u00E0/\U0001F600"), w);
   EXPECT_EQ(w, f.w_str());
-
-  BQFileSpec copy(f);
+  BQFileSpec copy(f); // builds its own
+  EXPECT_NE(f.utf8(), copy.utf8());
   EXPECT_NE(w, copy.w_str());
   EXPECT_EQ(std::wstring(w), copy.w_str());
-  EXPECT_NE(f.utf8(), copy.utf8());
-
-  BQFileSpec other("other", BQFileSpec::ENCODING_UTF8);
-  f = other;
+  f = BQFileSpec("other", kUtf8);
   EXPECT_STREQ("other", f.n_str());
   EXPECT_EQ(std::wstring(L"other"), f.w_str());
   BQFileSpec& self = f;
-  f = self; // self-assignment keeps the path
+  f = self; // chosen: self-assignment keeps the path
   EXPECT_STREQ("other", f.utf8());
   EXPECT_EQ(std::wstring(L"other"), f.w_str());
-
-  BQFileSpec bad("ab\xE2\x41z", BQFileSpec::ENCODING_UTF8);
-  EXPECT_EQ(std::wstring(L"ab"), bad.w_str());
+  EXPECT_EQ(std::wstring(L"ab"), BQFileSpec("ab\xE2\x41z", kUtf8).w_str());
 }
 
-TEST(FileSpecValue, Comparisons) {
-  BQFileSpec null, null2, empty("", BQFileSpec::ENCODING_UTF8),
-      empty2("", BQFileSpec::ENCODING_UTF8);
-  auto all = [](BQFileSpec const& x, BQFileSpec const& y) {
-    return std::string() + (x == y ? '1' : '0') + (x != y ? '1' : '0') +
-           (x < y ? '1' : '0') + (x <= y ? '1' : '0') + (x > y ? '1' : '0') +
-           (x >= y ? '1' : '0');
-  };
-  // Columns: == != < <= > >=
-  EXPECT_EQ("100000", all(null, null2));
-  EXPECT_EQ("100000", all(null, null));
-  EXPECT_EQ("010000", all(null, empty));
-  EXPECT_EQ("010000", all(empty, null));
-  EXPECT_EQ("100101", all(empty, empty2));
-  auto u = [](char const* s) {
-    return BQFileSpec(s, BQFileSpec::ENCODING_UTF8);
-  };
-  EXPECT_EQ("011100", all(u("B"), u("a")));
-  EXPECT_EQ("011100", all(u("a/b"), u("a0")));
-  EXPECT_EQ("011100", all(u("z"), u("\xC3\xA9")));
-  EXPECT_EQ("010011", all(u("b"), u("a")));
-  EXPECT_EQ("100101", all(u("a/b"), u("a/b")));
-  char const* distinct[] = {"a/b", "a//b", "a\\b", "A/b"};
-  for (char const* x : distinct)
-    for (char const* y : distinct)
-      EXPECT_EQ(x == y, u(x) == u(y)) << x << " vs " << y;
+// Columns: == != < <= > >=; a null text stands for the null value.
+TEST(FileSpec, Comparisons) {
+  struct { char const* x; char const* y; char const* results; } const rows[] = {
+      {nullptr, nullptr, "100000"}, {nullptr, "", "010000"},
+      {"", nullptr, "010000"},      {"", "", "100101"},
+      {"B", "a", "011100"},         {"a/b", "a0", "011100"},
+      {"z", "\xC3\xA9", "011100"},  {"b", "a", "010011"},
+      {"a/b", "a/b", "100101"},     {"a/b", "a//b", "010011"},
+      {"a/b", "a\\b", "011100"},    {"a/b", "A/b", "010011"}};
+  for (auto const& r : rows) {
+    BQFileSpec x = r.x ? BQFileSpec(r.x, kUtf8) : BQFileSpec();
+    BQFileSpec y = r.y ? BQFileSpec(r.y, kUtf8) : BQFileSpec();
+    std::string got;
+    for (bool b : {x == y, x != y, x < y, x <= y, x > y, x >= y})
+      got += b ? '1' : '0';
+    EXPECT_EQ(r.results, got) << (r.x ? r.x : "(null)") << " vs "
+                              << (r.y ? r.y : "(null)");
+  }
+  BQFileSpec null;
+  EXPECT_TRUE(null == null);
 }
 
 struct DecompRow {
@@ -283,90 +246,68 @@ DecompRow const kDecompRows[] = {
     {"a/b//", "a", "b//", "", 5, "a/b//.txt", "a/b//"},
 };
 
-TEST(FileSpecDecompose, Table) {
+// Pointer results point into the path itself; the value is unchanged; and
+// dirname, applied again and again, ends at ".", "/" or "\" and stays there.
+TEST(FileSpec, Decomposition) {
   for (DecompRow const& r : kDecompRows) {
     SCOPED_TRACE(r.path);
-    BQFileSpec f(r.path, BQFileSpec::ENCODING_UTF8);
+    BQFileSpec f(r.path, kUtf8);
+    std::size_t n = std::strlen(r.path);
     EXPECT_EQ(r.dirname, str(f.dirname()));
+    EXPECT_EQ(f.utf8() + n - std::strlen(r.basename), f.basename());
     EXPECT_STREQ(r.basename, f.basename());
     EXPECT_STREQ(r.suffix, f.getSuffix());
+    if (std::strchr(r.path, '.')) {
+      EXPECT_EQ(f.utf8() + n - std::strlen(r.suffix), f.getSuffix());
+    }
     EXPECT_EQ(r.prefix, f.getPrefixLength());
     EXPECT_EQ(r.replaced, str(f.replaceSuffix("txt")));
     EXPECT_EQ(r.removed, str(f.removeSuffix()));
     EXPECT_EQ(r.path[0] == '/', f.absolute());
-    // Pointer results are into the path itself.
-    std::size_t n = std::strlen(r.path);
-    EXPECT_EQ(f.utf8() + n - std::strlen(r.basename), f.basename());
-    if (std::strchr(r.path, '.')) {
-      EXPECT_EQ(f.utf8() + n - std::strlen(r.suffix), f.getSuffix());
-    }
-    EXPECT_STREQ(r.path, f.utf8()); // unchanged
-  }
-}
-
-TEST(FileSpecDecompose, DirnameReachesFixedPoint) {
-  for (DecompRow const& r : kDecompRows) {
-    BQFileSpec f(r.path, BQFileSpec::ENCODING_UTF8);
-    for (int i = 0; i < 20; ++i) {
-      BQFileSpec d = f.dirname();
-      bool fixed = str(d) == "." || str(d) == "/" || str(d) == "\\";
-      ASSERT_TRUE(fixed || std::strlen(d.utf8()) < std::strlen(f.utf8()))
-          << r.path;
-      if (fixed) {
+    EXPECT_STREQ(r.path, f.utf8());
+    for (BQFileSpec d = f.dirname();; d = d.dirname()) {
+      if (str(d) == "." || str(d) == "/" || str(d) == "\\") {
         EXPECT_EQ(d, d.dirname());
         break;
       }
-      f = d;
+      ASSERT_LT(std::strlen(d.utf8()), n);
+      n = std::strlen(d.utf8());
     }
   }
 }
 
-// The separator search reads long paths in blocks of eight bytes: a
-// separator ('/' or '\\', and bytes that differ from one only in the high
-// bit or by one) at every position of paths of 1 to 40 bytes, with and
-// without a trailing separator, against a byte-at-a-time reading.
-TEST(FileSpecDecompose, SeparatorAtEveryPosition) {
+// The separator search reads eight bytes at a time: one byte at every
+// position of a path of 1 to 40 bytes, either a separator or a byte one bit
+// or one step away from one, with and without a trailing "/".
+TEST(FileSpec, SeparatorAtEveryPosition) {
   for (std::size_t len = 1; len <= 40; ++len)
     for (std::size_t at = 0; at < len; ++at)
-      for (char sep : {'/', '\\', '.', '0', '\xAF', '\xDC'})
-        for (bool trailing : {false, true}) {
-          std::string path(len, 'n');
-          path[at] = sep;
-          if (trailing)
-            path += '/';
-          std::size_t m = path.size();
-          while (m > 0 && (path[m - 1] == '/' || path[m - 1] == '\\'))
-            --m;
-          std::size_t k = m == 0 ? 0 : m - 1;
-          while (k > 0 && path[k - 1] != '/' && path[k - 1] != '\\')
-            --k;
-          BQFileSpec f(path.c_str(), BQFileSpec::ENCODING_UTF8);
-          std::string base = m == 0 ? path : path.substr(k);
-          ASSERT_EQ(base, f.basename()) << path;
-          std::string dir = m == 0 ? path.substr(0, 1)
-                            : k == 0 ? "."
-                            : k == 1 ? path.substr(0, 1)
-                                     : path.substr(0, k - 1);
+      for (char ch : {'/', '\\', '.', '0', '\xAF', '\xDC', '[', ']'})
+        for (char const* tail : {"", "/"}) {
+          std::string path = std::string(at, 'n') + ch +
+                             std::string(len - at - 1, 'n') + tail;
+          bool sep = ch == '/' || ch == '\\';
+          bool inside = sep && at + 1 < len; // not among the trailing ones
+          BQFileSpec f(path.c_str(), kUtf8);
+          std::string dir = !inside ? (sep && len == 1 ? std::string(1, ch) : ".")
+                            : at == 0 ? std::string(1, ch)
+                                      : path.substr(0, at);
+          ASSERT_EQ(inside ? path.substr(at + 1) : path, f.basename()) << path;
           ASSERT_EQ(dir, str(f.dirname())) << path;
         }
 }
 
-TEST(FileSpecDecompose, SuffixVariants) {
-  BQFileSpec f("file.txt", BQFileSpec::ENCODING_UTF8);
+TEST(FileSpec, SuffixOfNullAndGivenSuffixes) {
+  BQFileSpec f("file.txt", kUtf8), null;
   EXPECT_EQ("file.", str(f.replaceSuffix(nullptr)));
   EXPECT_EQ("file.", str(f.replaceSuffix("")));
   EXPECT_EQ("file..bak", str(f.replaceSuffix(".bak")));
-  BQFileSpec null;
   EXPECT_EQ(".txt", str(null.replaceSuffix("txt")));
   EXPECT_EQ(0u, null.getPrefixLength());
   EXPECT_EQ(nullptr, null.removeSuffix().utf8());
-  EXPECT_EQ(nullptr,
-            BQFileSpec("", BQFileSpec::ENCODING_UTF8).removeSuffix().utf8());
-  // On the null value the other operations act as on the empty value.
+  // Chosen: on the null value the other operations act as on the empty one.
   EXPECT_EQ(".", str(null.dirname()));
   EXPECT_STREQ("", null.basename());
   EXPECT_STREQ("", null.getSuffix());
   EXPECT_FALSE(null.absolute());
 }
-
-} // namespace

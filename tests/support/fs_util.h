@@ -1,6 +1,7 @@
-// Small helpers the file-system tests share: paths as BQFileSpec values,
-// existence checks and descriptor counts made without the library, file
-// contents, and running a body as the unprivileged user 65534.
+// Small helpers the file-system tests share: paths as BQFileSpec values and
+// back, the working directory restored, existence checks and descriptor
+// counts made without the library, file contents, and running a body as the
+// unprivileged user 65534.
 //
 //   BQFileSpec p = bqtest::P(t.path("f"));
 //   EXPECT_TRUE(bqtest::exists(t.path("f")));
@@ -12,8 +13,11 @@
 #include "support/child.h"
 #include "support/temp_tree.h"
 
+#include <gtest/gtest.h>
+
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -22,6 +26,24 @@ namespace bqtest {
 inline Brackwell::BQFileSpec P(std::string const& s) {
   return Brackwell::BQFileSpec(s.c_str(), Brackwell::BQFileSpec::ENCODING_NATIVE);
 }
+
+// The path's text, "(null)" for the null value.
+inline std::string str(Brackwell::BQFileSpec const& f) {
+  return f.utf8() ? std::string(f.utf8()) : std::string("(null)");
+}
+
+// Restores the working directory when it goes out of scope.
+struct CwdGuard {
+  char saved[4096];
+  CwdGuard() {
+    if (!::getcwd(saved, sizeof saved))
+      saved[0] = '\0';
+  }
+  ~CwdGuard() {
+    if (saved[0] && ::chdir(saved) != 0)
+      ADD_FAILURE() << "cannot restore the working directory";
+  }
+};
 
 // lstat() succeeds: the entry exists, a dangling link included.
 inline bool exists(std::string const& s) {
