@@ -1,0 +1,76 @@
+//===- text/simd/encode_tables.h - Shuffle tables of the encoders -*- C++ -*-===//
+//
+// Internal to the library; not part of the API.
+//
+// The encoding kernels (UTF-16 and UTF-32 to UTF-8) first give every source
+// unit a lane of its own holding its UTF-8 bytes, then squeeze the unused
+// bytes out with one byte shuffle. These tables hold those shuffles, built
+// here at compile time.
+//
+// Lane layout: the bytes of a character sit in its lane in reverse order,
+// the last byte of the UTF-8 form in the lane's byte 0 and the lead byte in
+// byte n-1, so that every 6-bit field has a fixed place whatever the length.
+// The shuffles read each lane from byte n-1 down to byte 0.
+//
+//===----------------------------------------------------------------------===//
+#ifndef BRACKWELL_SRC_TEXT_SIMD_ENCODE_TABLES_H
+#define BRACKWELL_SRC_TEXT_SIMD_ENCODE_TABLES_H
+
+#if defined(__x86_64__)
+
+#include <cstdint>
+
+namespace Brackwell {
+namespace detail {
+
+// One 16-byte shuffle pattern; 0x80 entries give zero bytes.
+struct alignas(16) BytePattern {
+  std::uint8_t b[16];
+};
+
+// Eight 16-bit lanes, each holding a one- or two-byte character. Index bit j
+// is set when lane j holds two bytes.
+struct Compress16Table {
+  BytePattern pattern[256];
+  std::uint8_t length[256];
+  constexpr Compress16Table() : pattern(), length() {
+    for (int m = 0; m < 256; ++m) {
+      int n = 0;
+      for (int j = 0; j < 8; ++j) {
+        if (m >> j & 1)
+          pattern[m].b[n++] = static_cast<std::uint8_t>(2 * j + 1);
+        pattern[m].b[n++] = static_cast<std::uint8_t>(2 * j);
+      }
+      length[m] = static_cast<std::uint8_t>(n);
+      for (int k = n; k < 16; ++k)
+        pattern[m].b[k] = 0x80;
+    }
+  }
+};
+
+// Four 32-bit lanes holding one to four bytes each. Bits 2j and 2j+1 of the
+// index give the byte count of lane j, less one.
+struct Compress32Table {
+  BytePattern pattern[256];
+  std::uint8_t length[256];
+  constexpr Compress32Table() : pattern(), length() {
+    for (int m = 0; m < 256; ++m) {
+      int n = 0;
+      for (int j = 0; j < 4; ++j)
+        for (int k = (m >> (2 * j) & 3); k >= 0; --k)
+          pattern[m].b[n++] = static_cast<std::uint8_t>(4 * j + k);
+      length[m] = static_cast<std::uint8_t>(n);
+      for (int k = n; k < 16; ++k)
+        pattern[m].b[k] = 0x80;
+    }
+  }
+};
+
+inline constexpr Compress16Table kCompress16{};
+inline constexpr Compress32Table kCompress32{};
+
+} // namespace detail
+} // namespace Brackwell
+
+#endif // __x86_64__
+#endif // BRACKWELL_SRC_TEXT_SIMD_ENCODE_TABLES_H
