@@ -18,6 +18,8 @@
 // whole or not at all.
 //
 //===----------------------------------------------------------------------===//
+/// @file
+/// The Unicode conversion routines among UTF-8, UTF-16 and UTF-32.
 #ifndef BRACKWELL_CONVERTUTF_H
 #define BRACKWELL_CONVERTUTF_H
 
@@ -28,19 +30,25 @@
 #include <stdbool.h>
 #endif
 
-/// Code units: an unsigned 8-, 16- and 32-bit integer.
+/// A UTF-8 code unit (byte).
 typedef uint8_t UTF8;
+/// A UTF-16 code unit.
 typedef uint16_t UTF16;
+/// A UTF-32 code unit: one code point.
 typedef uint32_t UTF32;
 
 // In C++ both enumerations have the fixed underlying type int, so every int
 // value (a flags value of 7, say) is a valid value of the type; C sees the
 // same enumerators as plain int-sized enums.
 #ifdef __cplusplus
+/// Opens the enumeration `name` (int-based in C++); undefined again below.
 #define BQ_UTF_ENUM_BEGIN(name) enum name : int
+/// Closes the enumeration `name`; undefined again below.
 #define BQ_UTF_ENUM_END(name)
 #else
+/// Opens the enumeration `name` (a typedef in C); undefined again below.
 #define BQ_UTF_ENUM_BEGIN(name) typedef enum
+/// Closes the enumeration `name`; undefined again below.
 #define BQ_UTF_ENUM_END(name) name
 #endif
 
@@ -58,8 +66,10 @@ BQ_UTF_ENUM_BEGIN(ConversionResult){
 ///
 /// Only tested against zero: any non-zero value acts as lenientConversion.
 BQ_UTF_ENUM_BEGIN(ConversionFlags){
-    strictConversion = 0,
-    lenientConversion = 1
+    strictConversion = 0, ///< a lone surrogate stops the conversion
+    lenientConversion = 1 ///< a lone surrogate is kept or becomes U+FFFD,
+                          ///< as each routine says; ill-formed UTF-8 still
+                          ///< stops it
 } BQ_UTF_ENUM_END(ConversionFlags);
 
 #undef BQ_UTF_ENUM_BEGIN

@@ -11,6 +11,8 @@
 // so both `Brackwell::BQ_STS_Failure` and a bare `BQ_STS_Failure` work.
 //
 //===----------------------------------------------------------------------===//
+/// @file
+/// BQ_STATUS and the BQ_STS_ status codes.
 #ifndef BRACKWELL_BQSTATUS_H
 #define BRACKWELL_BQSTATUS_H
 

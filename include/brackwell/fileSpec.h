@@ -23,6 +23,8 @@
 // each operation says which.
 //
 //===----------------------------------------------------------------------===//
+/// @file
+/// BQFileSpec, the path value type.
 #ifndef BRACKWELL_FILESPEC_H
 #define BRACKWELL_FILESPEC_H
 
@@ -58,10 +60,14 @@ public:
   /// EncodingType
   ///
   /// How narrow components are encoded. Only the value 1 is tested for;
-  /// every other value acts as ENCODING_NATIVE. On this platform both give
-  /// the same path (native text is UTF-8); ENCODING_NATIVE copies each
-  /// component through a temporary buffer first.
-  enum EncodingType : int { ENCODING_NATIVE = 0, ENCODING_UTF8 = 1 };
+  /// every other value (7, say) acts as ENCODING_NATIVE. On this platform
+  /// both give the same path (native text is UTF-8), but ENCODING_NATIVE
+  /// copies each component first, one more point where exhausted memory
+  /// throws.
+  enum EncodingType : int {
+    ENCODING_NATIVE = 0, ///< native narrow text, converted to UTF-8
+    ENCODING_UTF8 = 1    ///< UTF-8, used as it is
+  };
 
   /// @name Construction
   /// @{
@@ -89,6 +95,7 @@ public:
   /// Releases all three buffers, then takes over the other value's, leaving
   /// it the null value. Moving a value into itself keeps it unchanged.
   BQFileSpec& operator=(BQFileSpec&& other) noexcept;
+  /// Releases the path and both renderings.
   ~BQFileSpec();
 
   /// Narrow components, joined by init().
@@ -105,44 +112,64 @@ public:
   ///   ("a//")              => a//
   /// @endcode
   /// @throws BQUtilException code 8 when the joined path, or a native
-  /// component's copy, cannot be allocated.
+  /// component's copy, cannot be allocated. The same holds for every
+  /// constructor below that takes narrow text.
   BQFileSpec(char const* a, EncodingType enc);
+  /// Narrow components a and b.
   BQFileSpec(char const* a, char const* b, EncodingType enc);
+  /// Narrow components a, b and c.
   BQFileSpec(char const* a, char const* b, char const* c, EncodingType enc);
 
-  /// A path followed by narrow components.
+  /// A path followed by a narrow component; `enc` applies to b only.
   BQFileSpec(BQFileSpec const& a, char const* b, EncodingType enc);
+  /// A path followed by two narrow components.
   BQFileSpec(BQFileSpec const& a, char const* b, char const* c,
              EncodingType enc);
+  /// Two paths followed by a narrow component.
   BQFileSpec(BQFileSpec const& a, BQFileSpec const& b, char const* c,
              EncodingType enc);
 
   /// Paths joined as components: (BQFileSpec("dir"), BQFileSpec("f")) =>
   /// dir/f.
+  /// @throws BQUtilException code 8 when the joined path cannot be
+  /// allocated. The same holds for the UTF-16 and wide constructors below,
+  /// except the one-argument UTF-16 one.
   BQFileSpec(BQFileSpec const& a, BQFileSpec const& b);
+  /// Three paths joined as components.
   BQFileSpec(BQFileSpec const& a, BQFileSpec const& b, BQFileSpec const& c);
 
-  /// UTF-16 components, converted strictly: an unpaired surrogate ends the
-  /// component before it. The one-argument form accepts null (the null
-  /// value) and gives the null value when its buffer cannot be had; a second
-  /// or third component whose buffer cannot be had counts as null.
+  /// One UTF-16 component, converted strictly: an unpaired surrogate ends
+  /// it. Null gives the null value, and so does exhausted memory (nothing
+  /// is thrown). In the constructors below, a UTF-16 or wide second or third
+  /// component whose buffer cannot be had counts as null.
   BQFileSpec(unsigned short const* a);
+  /// UTF-16 components a and b.
   BQFileSpec(unsigned short const* a, unsigned short const* b);
+  /// UTF-16 components a, b and c.
   BQFileSpec(unsigned short const* a, unsigned short const* b,
              unsigned short const* c);
+  /// A path followed by a UTF-16 component.
   BQFileSpec(BQFileSpec const& a, unsigned short const* b);
+  /// A path followed by two UTF-16 components.
   BQFileSpec(BQFileSpec const& a, unsigned short const* b,
              unsigned short const* c);
+  /// Two paths followed by a UTF-16 component.
   BQFileSpec(BQFileSpec const& a, BQFileSpec const& b,
              unsigned short const* c);
 
-  /// Wide (UTF-32) components, converted strictly: a surrogate value ends
-  /// the component before it; a value above 0x10FFFF becomes U+FFFD.
+  /// One wide (UTF-32) component, converted strictly: a surrogate value
+  /// ends it; a value above 0x10FFFF becomes U+FFFD. The same holds for
+  /// every wide component below.
   BQFileSpec(wchar_t const* a);
+  /// Wide components a and b.
   BQFileSpec(wchar_t const* a, wchar_t const* b);
+  /// Wide components a, b and c.
   BQFileSpec(wchar_t const* a, wchar_t const* b, wchar_t const* c);
+  /// A path followed by a wide component.
   BQFileSpec(BQFileSpec const& a, wchar_t const* b);
+  /// A path followed by two wide components.
   BQFileSpec(BQFileSpec const& a, wchar_t const* b, wchar_t const* c);
+  /// Two paths followed by a wide component.
   BQFileSpec(BQFileSpec const& a, BQFileSpec const& b, wchar_t const* c);
 
   /// Replaces the path with the join of the UTF-8 components a, b, c. A null
@@ -183,12 +210,20 @@ public:
   ///   "B" < "a"     => true     "a/b" < "a0" => true
   /// @endcode
   /// @{
+
+  /// Same path, or both null.
   bool operator==(BQFileSpec const& other) const;
+  /// The negation of ==.
   bool operator!=(BQFileSpec const& other) const;
+  /// strcmp() < 0; false when either side is null.
   bool operator<(BQFileSpec const& other) const;
+  /// strcmp() <= 0; false when either side is null.
   bool operator<=(BQFileSpec const& other) const;
+  /// strcmp() > 0; false when either side is null.
   bool operator>(BQFileSpec const& other) const;
+  /// strcmp() >= 0; false when either side is null.
   bool operator>=(BQFileSpec const& other) const;
+
   /// @}
 
   /// @name Decomposition

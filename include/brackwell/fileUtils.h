@@ -16,6 +16,8 @@
 // throws BQUtilException (code 8), which passes through.
 //
 //===----------------------------------------------------------------------===//
+/// @file
+/// BQFileUtils and BQFileStat: file-system operations on paths.
 #ifndef BRACKWELL_FILEUTILS_H
 #define BRACKWELL_FILEUTILS_H
 
@@ -94,12 +96,12 @@ public:
   static std::int64_t getFileSize(BQFileSpec const& path);
   /// The isDir flag from getStats, or false when it fails.
   static bool isDirectory(BQFileSpec const& path);
-  /// Creates a directory (0777 less the umask). With `makeParents` the
-  /// missing ancestors are made first, outermost first, climbing with
-  /// dirname(); the climb stops at a parent that equals its child (a lone
-  /// "\", which dirname() gives as its own parent), where mkdir() is then
-  /// simply attempted once. An existing directory is success without any
-  /// mkdir(), and so is one that appears while mkdir() fails.
+  /// Creates a directory (0777 less the umask). With `makeParents` every
+  /// missing ancestor (each dirname() in turn) is made first, outermost
+  /// first; a path that is its own dirname(), such as a lone "\" (a
+  /// relative name here), gets a single mkdir() attempt. An existing
+  /// directory is success without any mkdir(), and so is one that appears
+  /// while mkdir() fails.
   ///
   ///   a/b/c, none existing, makeParents  => 0 (a, a/b, a/b/c made)
   ///   a/b/c, none existing, !makeParents => BQ_STS_DirectoryCreateFailed
@@ -109,19 +111,17 @@ public:
   /// The access time from getStats, or 0 when it fails.
   static std::int64_t getAccessTime(BQFileSpec const& path);
   /// Copies the contents of `source` to `target` (created 0666 less the
-  /// umask, or truncated) through a 1024-byte heap buffer between two
-  /// buffered stdio streams. Permissions and times are not copied.
+  /// umask, or truncated) through stdio streams. Permissions and times are
+  /// not copied.
   ///
   /// A copy onto the same file (the same path, or another name with the
   /// same device and inode, hard or symbolic link) is refused before
   /// anything is opened, so the contents are never lost. A read error (a
-  /// directory as source, an I/O error) ends the loop at once. A partly
-  /// written target is left in place. Each stream gets a stdio buffer of up
-  /// to 256 KiB (a smaller file's size rounded up to whole pages), so data
-  /// reach the system in few large reads and writes; what is still
-  /// buffered after the last fwrite is flushed before the close, and a
-  /// failing flush counts as a short write. The closes themselves are not
-  /// checked.
+  /// directory as source, an I/O error) ends the copy at once. A partly
+  /// written target is left in place. Everything written is flushed before
+  /// the target is closed, and a failing flush counts as a short write, so
+  /// a full disk is never reported as success; the closes themselves are
+  /// not checked.
   /// @returns 0; BQ_STS_Failure for a missing source, a copy onto itself, a
   /// stream that cannot be opened, a short write (or failed flush) or a read
   /// error; BQ_STS_OutOfMemory when the copy buffer cannot be had (the
@@ -172,13 +172,13 @@ public:
   /// in `result`; no file is then made.
   static BQ_STATUS createTempFile(BQFileSpec const& directory,
                                   char const* prefix, BQFileSpec& result);
-  /// The working directory read with getcwd() into 2048 bytes, or the null
-  /// value when it cannot be read (removed, or a path of 2048 bytes or more).
+  /// The working directory from getcwd(), or the null value when it cannot
+  /// be read (removed, or a path of 2048 bytes or more).
   static BQFileSpec cwd();
   /// The running program's path: "/proc/self/exe" resolved with realpath()
   /// (the name is then not looked at). Otherwise from `programName`
   /// (argv[0]): a name whose first "/" (or, lacking any "/", whose first
-  /// "\") is its first character is used as is (so "\a/b" is relative);
+  /// "\\") is its first character is used as is (so "\\a/b" is relative);
   /// any other name holding a separator is joined to cwd() without
   /// normalising; a bare name is searched in the non-empty elements of
   /// "PATH", left to right (an empty last element, as after a trailing ":",
@@ -297,9 +297,10 @@ public:
   /// and cleaned ("." and empty components dropped, ".." cancelling the
   /// component before it); the result climbs with ".." out of what `from`
   /// does not share with `to` and then descends into the rest of `to`.
-  /// Components compare byte-wise. Only when `from` can be examined and `to`
-  /// exists are relative arguments first placed under the working directory;
-  /// otherwise they are compared as written.
+  /// Components compare byte-wise, so a doubled separator keeps one on the
+  /// component before it ("data/" differs from "data"). Only when `from`
+  /// can be examined and `to` exists are relative arguments first placed
+  /// under the working directory; otherwise they are compared as written.
   ///
   /// @code
   ///   /data/maps          /data/maps/n/tile.img  => n/tile.img
@@ -315,10 +316,10 @@ public:
   ///   "" or null          anything               => BQ_STS_DirectoryNotFound
   /// @endcode
   ///
-  /// An empty or null `from` or `to` names no location and gives
-  /// BQ_STS_DirectoryNotFound. So does a relative argument that has to be
-  /// placed under a working directory that cannot be read (removed, or not
-  /// searchable); absolute arguments never need it.
+  /// Choices: an empty or null `from` or `to` names no location (rather
+  /// than the root), and a relative argument that has to be placed under a
+  /// working directory that cannot be read (removed, or not searchable)
+  /// fails instead of staying relative; absolute arguments never read it.
   ///
   /// @returns 0 with the result in `out`, or BQ_STS_DirectoryNotFound (out
   /// unchanged) when a ".." climbs above the root of an absolute path, an

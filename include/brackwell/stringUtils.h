@@ -4,7 +4,17 @@
 // comparison without regard to case, plain widening and narrowing, and
 // conversions among native, UTF-8 and wide text.
 //
+//   BQStringUtils::itoa(-7);                         // => "-7"
+//   BQStringUtils::atol(std::string("  42abc"));     // => 42
+//   BQStringUtils::toUpper("MiXeD 123");             // => "MIXED 123"
+//   BQStringUtils::compare_no_case("abc", "ABC");    // => 0
+//   BQStringUtils::tostr(L"caf\xE9");                // => "caf\xE9" (8 bits each)
+//   char* utf8 = BQStringUtils::WideToUTF8(L"caf\xE9"); // => "caf\xC3\xA9"
+//   delete[] utf8;                                   // arrays are the caller's
+//
 //===----------------------------------------------------------------------===//
+/// @file
+/// BQStringUtils: string utilities over narrow and wide text.
 #ifndef BRACKWELL_STRINGUTILS_H
 #define BRACKWELL_STRINGUTILS_H
 
@@ -17,12 +27,11 @@ namespace Brackwell {
 /// Static operations on narrow (`char`) and wide (`wchar_t`, one UTF-32
 /// unit) text. No instances, no state; safe in any number of threads.
 ///
-/// Memory: working buffers come from `new (std::nothrow) T[]` and are
-/// released before returning. When one cannot be allocated, toLower,
-/// toUpper, towcs (narrow input), tostr (wide input), NativeToUTF8 and
-/// UTF8ToNative throw BQUtilException with code 8, and so do the wide
-/// overloads of itoa, atol, atod and compare_no_case through them.
-/// WideToUTF8 and UTF8ToWide return null instead.
+/// Memory: when it is exhausted, toLower, toUpper, towcs (narrow input),
+/// tostr (wide input), NativeToUTF8 and UTF8ToNative throw BQUtilException
+/// with code 8, and so do the wide overloads of itoa, atol, atod and
+/// compare_no_case through them. WideToUTF8 and UTF8ToWide return null
+/// instead.
 ///
 /// Sizes: every buffer size is computed in size_t, so a text of any length
 /// is handled; a size that cannot be represented counts as exhausted memory.

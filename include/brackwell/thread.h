@@ -3,7 +3,27 @@
 // Declares BQThread, an abstract base that runs one task at a time in a new
 // POSIX thread (execute) or in the caller's thread (executeInCurrentThread).
 //
+//   class Summer : public BQThread {
+//   public:
+//     ~Summer() override { interrupt(); } // the task reads `limit`
+//     int limit = 1000;
+//   protected:
+//     std::int32_t task() override {
+//       std::int32_t sum = 0;
+//       for (int i = 1; i <= limit; ++i) sum += i % 7;
+//       return sum;
+//     }
+//   };
+//
+//   Summer s;
+//   s.execute();             // => BQ_STS_Success; the task runs in a new thread
+//   s.interrupt();           // => 0 once the task has ended (it is not stopped)
+//   s.getTaskReturnValue();  // => 3003
+//   s.executeInCurrentThread(); // => 0; runs the task again in this thread
+//
 //===----------------------------------------------------------------------===//
+/// @file
+/// BQThread: a task run in a POSIX thread or in the caller's.
 #ifndef BRACKWELL_THREAD_H
 #define BRACKWELL_THREAD_H
 
@@ -51,9 +71,9 @@ public:
   /// Accepted by execute() and ignored: every thread gets the default
   /// attributes.
   enum BQThreadPriority {
-    PRIORITY_LOW = 0,
-    PRIORITY_NORMAL = 1,
-    PRIORITY_HIGH = 2
+    PRIORITY_LOW = 0,    ///< low (ignored)
+    PRIORITY_NORMAL = 1, ///< normal, the default (ignored)
+    PRIORITY_HIGH = 2    ///< high (ignored)
   };
 
   /// Builds an Idle object: nothing running, no thread, result 0.
@@ -103,11 +123,11 @@ protected:
   /// The work of the derived class; its result becomes taskReturnValue.
   virtual std::int32_t task() = 0;
 
-  bool running;
-  bool interrupted;
-  pthread_t thread;
-  std::int32_t taskReturnValue;
-  BQUtilMutex mutex;
+  bool running;                 ///< a task is being run
+  bool interrupted;             ///< interrupt() has begun to wait for it
+  pthread_t thread;             ///< the thread made by execute(), or 0
+  std::int32_t taskReturnValue; ///< the result of the last task that ended
+  BQUtilMutex mutex;            ///< guards the four members above
 };
 
 } // namespace Brackwell

@@ -10,6 +10,8 @@
 //   m.unlock();    // released for other threads
 //
 //===----------------------------------------------------------------------===//
+/// @file
+/// BQUtilMutex: a recursive mutex.
 #ifndef BRACKWELL_UTILMUTEX_H
 #define BRACKWELL_UTILMUTEX_H
 

@@ -10,6 +10,8 @@
 //   BQUtilSync::doAtomicCompareAndSwap(&slot, nullptr, other); // => false
 //
 //===----------------------------------------------------------------------===//
+/// @file
+/// BQUtilSync: a millisecond sleep and atomic helpers.
 #ifndef BRACKWELL_UTILSYNC_H
 #define BRACKWELL_UTILSYNC_H
 

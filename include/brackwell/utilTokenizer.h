@@ -4,8 +4,12 @@
 // tokenizer template BQUtilTokenizer.
 //
 //===----------------------------------------------------------------------===//
+/// @file
+/// BQUtilException and the quoted-token tokenizer BQUtilTokenizer.
 #ifndef BRACKWELL_UTILTOKENIZER_H
 #define BRACKWELL_UTILTOKENIZER_H
+
+#include "bqStatus.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,12 +31,17 @@ namespace Brackwell {
 ///   }
 class BQUtilException {
 public:
+  /// An exception carrying `c` (the library always gives 8).
   explicit BQUtilException(std::int32_t c) : code(c) {}
+  /// Out of line, so that the type's identity is the library's own.
   virtual ~BQUtilException();
 
+  /// BQ_STS_OutOfMemory (8) for every exception the library throws.
   std::int32_t code;
 };
 
+/// @cond INTERNAL
+// How BQUtilTokenizer finds its tokens; not part of the API.
 namespace internal {
 
 /// Length of a zero-terminated text of T; 0 for a null pointer.
@@ -107,6 +116,7 @@ TokenSpan<T> findToken(const T* cursor, Delimiter<T> const& delim) {
 }
 
 } // namespace internal
+/// @endcond
 
 /// BQUtilTokenizer
 ///
@@ -164,7 +174,7 @@ public:
       }
       T* token = new (std::nothrow) T[span.size + 1];
       if (!token)
-        throw BQUtilException(8);
+        throw BQUtilException(BQ_STS_OutOfMemory);
       for (std::size_t i = 0; i < span.size; ++i)
         token[i] = span.begin[i];
       token[span.size] = T();
