@@ -6,19 +6,16 @@
 // To UTF-8: each unit is classified by the bytes it needs (1, 2, 3, or 2+2
 // for the two halves of a surrogate pair, whose four bytes are split over
 // the pair's two lanes), spread into a lane of its own holding its bytes, and
-// the lanes are squeezed together by one shuffle from encode_tables.h. Blocks
+// the lanes are squeezed together by one shuffle from encode_common.h. Blocks
 // of ASCII and blocks without three-byte characters take shorter roads.
 //
-// A squeezed register is stored whole, so its last bytes are garbage until
-// the next block overwrites them. Stores therefore go to a small staging
-// area on the stack, and only whole characters are copied from it to the
-// target: nothing after the returned target cursor is touched. A block is
-// staged only when its exact output fits in the room that is left.
+// Output goes through the staging area of encode_common.h, so nothing after
+// the returned target cursor is touched.
 //
 //===----------------------------------------------------------------------===//
 #if defined(__x86_64__)
 
-#include "text/simd/encode_tables.h"
+#include "text/simd/encode_common.h"
 #include "text/simd/kernels.h"
 
 #include <immintrin.h>
@@ -32,11 +29,6 @@
 namespace Brackwell {
 namespace detail {
 namespace {
-
-// Staging area of the UTF-8 encoders; a block writes at most 32 bytes past
-// the staged length, whole registers included.
-constexpr std::size_t kStage = 512;
-constexpr std::size_t kStageSlack = 48;
 
 BQ_TARGET_SSE inline __m128i load(const void* p) {
   return _mm_loadu_si128(static_cast<const __m128i*>(p));
@@ -107,15 +99,24 @@ BQ_TARGET_SSE inline int encode8(__m128i u, std::uint8_t* out,
 
   const __m128i mid6 = _mm_or_si128(
       _mm_and_si128(_mm_srli_epi16(u, 6), splat16(0x3F)), splat16(0x80));
+  const __m128i hi = _mm_or_si128(_mm_srli_epi16(u, 12), splat16(0xE0));
+  const __m128i sur =
+      _mm_cmpeq_epi16(_mm_and_si128(u, splat16(0xF800)), splat16(0xD800));
+  if (allOnes(ge800) && _mm_testz_si128(sur, sur)) {
+    // Three bytes each, the common case of CJK text.
+    const __m128i lo3 = _mm_or_si128(last6, _mm_slli_epi16(mid6, 8));
+    const __m128i all3 = pattern(kCompress32.pattern[0xAA]);
+    store(out, _mm_shuffle_epi8(_mm_unpacklo_epi16(lo3, hi), all3));
+    store(out + 12, _mm_shuffle_epi8(_mm_unpackhi_epi16(lo3, hi), all3));
+    len = 24;
+    return 8;
+  }
   __m128i lo = _mm_blendv_epi8(
       u,
       _mm_or_si128(last6, _mm_slli_epi16(_mm_blendv_epi8(lead2, mid6, ge800), 8)),
       ge80);
-  const __m128i hi = _mm_or_si128(_mm_srli_epi16(u, 12), splat16(0xE0));
 
   int n = 8;
-  const __m128i sur =
-      _mm_cmpeq_epi16(_mm_and_si128(u, splat16(0xF800)), splat16(0xD800));
   if (!_mm_testz_si128(sur, sur)) {
     const __m128i top6 = _mm_and_si128(u, splat16(0xFC00));
     const __m128i high = _mm_cmpeq_epi16(top6, splat16(0xD800));
@@ -204,22 +205,6 @@ BQ_TARGET_SSE inline std::size_t encodeWide8(__m128i a, __m128i b,
   return la + kCompress32.length[ib];
 }
 
-// Staged UTF-8 output: bytes are final once committed, and reach the target
-// in whole characters.
-struct Staging {
-  alignas(16) std::uint8_t buf[kStage + kStageSlack];
-  std::size_t used = 0;
-
-  std::uint8_t* next() { return buf + used; }
-  void flushTo(UTF8*& t) {
-    if (used == 0)
-      return;
-    std::memcpy(t, buf, used);
-    t += used;
-    used = 0;
-  }
-};
-
 } // namespace
 
 BQ_TARGET_SSE void sseUtf16To8(const UTF16*& s, const UTF16* sEnd, UTF8*& t,
@@ -234,10 +219,8 @@ BQ_TARGET_SSE void sseUtf16To8(const UTF16*& s, const UTF16* sEnd, UTF8*& t,
       const __m128i b = load(p + 8);
       if (_mm_testz_si128(_mm_or_si128(a, b), splat16(0xFF80))) {
         store(st.next(), _mm_packus_epi16(a, b));
-        st.used += 16;
+        st.commit(16, q);
         p += 16;
-        if (st.used >= kStage)
-          st.flushTo(q);
         continue;
       }
     }
@@ -248,9 +231,7 @@ BQ_TARGET_SSE void sseUtf16To8(const UTF16*& s, const UTF16* sEnd, UTF8*& t,
     if (n == 0 || len > room)
       break;
     p += n;
-    st.used += len;
-    if (st.used >= kStage)
-      st.flushTo(q);
+    st.commit(len, q);
   }
   st.flushTo(q);
   s = p;
@@ -266,6 +247,18 @@ BQ_TARGET_SSE void sseUtf32To8(const UTF32*& s, const UTF32* sEnd, UTF8*& t,
     const std::size_t room = static_cast<std::size_t>(tEnd - q) - st.used;
     const __m128i a = load(p);
     const __m128i b = load(p + 4);
+    if (sEnd - p >= 16 && room >= 16) {
+      const __m128i c = load(p + 8);
+      const __m128i d = load(p + 12);
+      if (_mm_testz_si128(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)),
+                          splat32(0xFFFFFF80))) {
+        store(st.next(), _mm_packus_epi16(_mm_packus_epi32(a, b),
+                                          _mm_packus_epi32(c, d)));
+        st.commit(16, q);
+        p += 16;
+        continue;
+      }
+    }
     std::size_t len;
     const __m128i bmpA = _mm_cmpeq_epi32(_mm_min_epu32(a, splat32(0xD7FF)), a);
     const __m128i bmpB = _mm_cmpeq_epi32(_mm_min_epu32(b, splat32(0xD7FF)), b);
@@ -283,9 +276,7 @@ BQ_TARGET_SSE void sseUtf32To8(const UTF32*& s, const UTF32* sEnd, UTF8*& t,
     if (len > room)
       break;
     p += 8;
-    st.used += len;
-    if (st.used >= kStage)
-      st.flushTo(q);
+    st.commit(len, q);
   }
   st.flushTo(q);
   s = p;

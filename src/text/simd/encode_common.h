@@ -1,11 +1,12 @@
-//===- text/simd/encode_tables.h - Shuffle tables of the encoders -*- C++ -*-===//
+//===- text/simd/encode_common.h - Shared parts of the encoders -*- C++ -*-===//
 //
 // Internal to the library; not part of the API.
 //
 // The encoding kernels (UTF-16 and UTF-32 to UTF-8) first give every source
 // unit a lane of its own holding its UTF-8 bytes, then squeeze the unused
 // bytes out with one byte shuffle. These tables hold those shuffles, built
-// here at compile time.
+// here at compile time, and the staging area that their output goes
+// through.
 //
 // Lane layout: the bytes of a character sit in its lane in reverse order,
 // the last byte of the UTF-8 form in the lane's byte 0 and the lead byte in
@@ -13,12 +14,16 @@
 // The shuffles read each lane from byte n-1 down to byte 0.
 //
 //===----------------------------------------------------------------------===//
-#ifndef BRACKWELL_SRC_TEXT_SIMD_ENCODE_TABLES_H
-#define BRACKWELL_SRC_TEXT_SIMD_ENCODE_TABLES_H
+#ifndef BRACKWELL_SRC_TEXT_SIMD_ENCODE_COMMON_H
+#define BRACKWELL_SRC_TEXT_SIMD_ENCODE_COMMON_H
 
 #if defined(__x86_64__)
 
+#include "brackwell/ConvertUTF.h"
+
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace Brackwell {
 namespace detail {
@@ -69,8 +74,36 @@ struct Compress32Table {
 inline constexpr Compress16Table kCompress16{};
 inline constexpr Compress32Table kCompress32{};
 
+// UTF-8 output of the encoders. A squeezed register is stored whole, so its
+// last bytes are garbage until the next block overwrites them; blocks are
+// therefore stored here, each only after its exact size has been checked
+// against the room left, and copied to the target in whole characters.
+// A block may store up to kStageSlack bytes past `used`.
+struct Staging {
+  static constexpr std::size_t kSize = 512;
+  static constexpr std::size_t kStageSlack = 96;
+
+  alignas(32) std::uint8_t buf[kSize + kStageSlack];
+  std::size_t used = 0;
+
+  std::uint8_t* next() { return buf + used; }
+  // Commits `len` staged bytes, copying to `t` when the area is full.
+  void commit(std::size_t len, UTF8*& t) {
+    used += len;
+    if (used >= kSize)
+      flushTo(t);
+  }
+  void flushTo(UTF8*& t) {
+    if (used == 0)
+      return;
+    std::memcpy(t, buf, used);
+    t += used;
+    used = 0;
+  }
+};
+
 } // namespace detail
 } // namespace Brackwell
 
 #endif // __x86_64__
-#endif // BRACKWELL_SRC_TEXT_SIMD_ENCODE_TABLES_H
+#endif // BRACKWELL_SRC_TEXT_SIMD_ENCODE_COMMON_H
