@@ -8,11 +8,13 @@
 
 #include <climits>
 #include <cstdlib>
+#include <optional>
 #include <sched.h>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace Brackwell;
 using bqtest::P;
@@ -20,33 +22,25 @@ using bqtest::str;
 
 namespace {
 
-// Sets or (for null) unsets the variables it is given; restores them and
-// the working directory when it goes out of scope.
-class Env {
-public:
+// Restores TMPDIR, TEMP, PATH and the working directory at its end.
+struct Env {
+  std::vector<std::pair<char const*, std::optional<std::string>>> saved;
+  bqtest::CwdGuard cwd;
   Env() {
-    for (int i = 0; i < 3; ++i)
-      if (char const* v = std::getenv(kNames[i]))
-        m_saved[i] = v, m_set[i] = true;
+    for (char const* name : {"TMPDIR", "TEMP", "PATH"}) {
+      char const* v = std::getenv(name);
+      saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+    }
   }
   ~Env() {
-    for (int i = 0; i < 3; ++i)
-      set(kNames[i], m_set[i] ? m_saved[i].c_str() : nullptr);
+    for (auto const& s : saved)
+      set(s.first, s.second ? s.second->c_str() : nullptr);
   }
+  // Sets the variable, or unsets it for null.
   static void set(char const* name, char const* value) {
-    if (value)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
   }
-
-private:
-  static constexpr char const* kNames[3] = {"TMPDIR", "TEMP", "PATH"};
-  std::string m_saved[3];
-  bool m_set[3] = {false, false, false};
-  bqtest::CwdGuard m_cwd;
 };
-constexpr char const* Env::kNames[3];
 
 std::string realCwd() {
   char buf[4096];
