@@ -1,0 +1,347 @@
+//===- text/simd/encode_avx512.cpp - Encoding kernels, AVX-512 VBMI2 -------===//
+//
+// UTF-16 and UTF-32 to UTF-8, UTF-16 to UTF-32 and UTF-32 to UTF-16 with
+// AVX-512 (F, BW, VL) and VBMI2, 32 UTF-16 or 16 UTF-32 units per step.
+//
+// To UTF-8: every unit gets a lane holding its UTF-8 bytes in their own
+// order, the lead byte first and the unused bytes zero, and the byte
+// compress instruction keeps the bytes that are used. Unlike the SSE and
+// AVX2 kernels, these write straight to the target with byte-masked stores
+// that end at the last byte of the block, so no staging is needed.
+//
+//===----------------------------------------------------------------------===//
+#if defined(__x86_64__)
+
+#include "text/simd/kernels.h"
+
+// GCC 12's AVX-512 intrinsics read a deliberately uninitialised register
+// for their unused lanes, and its flow analysis warns about that inside the
+// header whenever they are inlined.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+#include <cstddef>
+#include <cstdint>
+
+#define BQ_TARGET_AVX512 \
+  __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi2,bmi2")))
+
+namespace Brackwell {
+namespace detail {
+namespace {
+
+BQ_TARGET_AVX512 inline __m512i splat16(int v) {
+  return _mm512_set1_epi16(static_cast<short>(v));
+}
+
+BQ_TARGET_AVX512 inline __m512i splat32(unsigned v) {
+  return _mm512_set1_epi32(static_cast<int>(v));
+}
+
+// The first `n` bits set (n <= 64).
+BQ_TARGET_AVX512 inline std::uint64_t firstBits(std::size_t n) {
+  return _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(n));
+}
+
+// Lanes of 32-bit values that are not scalar values (surrogates, or above
+// 0x10FFFF).
+BQ_TARGET_AVX512 inline __mmask16 nonScalar32(__m512i v) {
+  const __mmask16 sur = _mm512_cmplt_epu32_mask(
+      _mm512_sub_epi32(v, splat32(0xD800)), splat32(0x800));
+  return sur | _mm512_cmpgt_epu32_mask(v, splat32(0x10FFFF));
+}
+
+// Writes the bytes of `lanes` selected by `keep`, in order, at `q`, if they
+// fit before `tEnd`; returns the byte count, or -1 when they do not fit.
+BQ_TARGET_AVX512 inline std::ptrdiff_t put(__m512i lanes, __mmask64 keep,
+                                           UTF8* q, UTF8* tEnd) {
+  const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(_mm_popcnt_u64(keep));
+  if (n > tEnd - q)
+    return -1;
+  _mm512_mask_storeu_epi8(q, firstBits(static_cast<std::size_t>(n)),
+                          _mm512_maskz_compress_epi8(keep, lanes));
+  return n;
+}
+
+// Keep-mask of lanes built with unused bytes zero: every non-zero byte, and
+// byte `always` of every 32-bit lane (an ASCII lane may hold U+0000).
+BQ_TARGET_AVX512 inline __mmask64 usedBytes(__m512i lanes,
+                                            std::uint64_t always) {
+  return _mm512_test_epi8_mask(lanes, lanes) | always;
+}
+
+} // namespace
+
+BQ_TARGET_AVX512 void avx512Utf16To8(const UTF16*& s, const UTF16* sEnd,
+                                     UTF8*& t, UTF8* tEnd) {
+  const UTF16* p = s;
+  UTF8* q = t;
+  // Unit j-1 into lane j, and the interleave of two 16-bit registers into
+  // 32-bit lanes, units 0-15 and 16-31.
+  alignas(64) std::uint16_t prevIdx[32], loIdx[32], hiIdx[32];
+  for (int j = 0; j < 32; ++j) {
+    prevIdx[j] = static_cast<std::uint16_t>(j == 0 ? 0 : j - 1);
+    loIdx[j] = static_cast<std::uint16_t>((j & 1) * 32 + j / 2);
+    hiIdx[j] = static_cast<std::uint16_t>((j & 1) * 32 + 16 + j / 2);
+  }
+  const __m512i prev = _mm512_load_si512(prevIdx);
+  const __m512i interLo = _mm512_load_si512(loIdx);
+  const __m512i interHi = _mm512_load_si512(hiIdx);
+
+  while (sEnd - p >= 32) {
+    const __m512i u = _mm512_loadu_si512(p);
+    const __mmask32 ge80 = _mm512_cmpgt_epu16_mask(u, splat16(0x7F));
+    if (ge80 == 0) {
+      if (tEnd - q < 32)
+        break;
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(q),
+                          _mm512_cvtepi16_epi8(u));
+      p += 32;
+      q += 32;
+      continue;
+    }
+    const __m512i last6 =
+        _mm512_or_si512(_mm512_and_si512(u, splat16(0x3F)), splat16(0x80));
+    const __m512i lead2 = _mm512_or_si512(_mm512_srli_epi16(u, 6), splat16(0xC0));
+    const __mmask32 ge800 = _mm512_cmpgt_epu16_mask(u, splat16(0x7FF));
+    if (ge800 == 0) {
+      // One or two bytes each, in 16-bit lanes.
+      const __m512i lanes = _mm512_mask_mov_epi16(
+          u, ge80, _mm512_or_si512(lead2, _mm512_slli_epi16(last6, 8)));
+      const std::ptrdiff_t n =
+          put(lanes, usedBytes(lanes, 0x5555555555555555ULL), q, tEnd);
+      if (n < 0)
+        break;
+      p += 32;
+      q += n;
+      continue;
+    }
+
+    const __m512i top5 = _mm512_and_si512(u, splat16(0xF800));
+    const __mmask32 sur = _mm512_cmpeq_epi16_mask(top5, splat16(0xD800));
+    const __m512i mid6 = _mm512_or_si512(
+        _mm512_and_si512(_mm512_srli_epi16(u, 6), splat16(0x3F)), splat16(0x80));
+    const __m512i lead3 = _mm512_or_si512(_mm512_srli_epi16(u, 12), splat16(0xE0));
+    // Bytes 0 and 1 of each lane in `lo`, byte 2 in `hi`.
+    __m512i lo = _mm512_mask_mov_epi16(
+        u, ge80, _mm512_or_si512(lead2, _mm512_slli_epi16(last6, 8)));
+    const __mmask32 three = ge800 & ~sur;
+    lo = _mm512_mask_mov_epi16(
+        lo, three, _mm512_or_si512(lead3, _mm512_slli_epi16(mid6, 8)));
+    const __m512i hi = _mm512_maskz_mov_epi16(three, last6);
+    int taken = 32;
+    if (sur) {
+      const __m512i top6 = _mm512_and_si512(u, splat16(0xFC00));
+      __mmask32 high = _mm512_cmpeq_epi16_mask(top6, splat16(0xD800));
+      const __mmask32 low = _mm512_cmpeq_epi16_mask(top6, splat16(0xDC00));
+      if (high & 0x80000000u) {
+        taken = 31;
+        high &= 0x7FFFFFFFu;
+      }
+      if (low != static_cast<__mmask32>(high << 1))
+        break;
+      // w = the top 11 bits of the scalar value, (high & 0x3FF) + 0x40. The
+      // high lane holds the first two bytes, the low lane the last two.
+      const __m512i w =
+          _mm512_add_epi16(_mm512_and_si512(u, splat16(0x3FF)), splat16(0x40));
+      const __m512i highPart = _mm512_or_si512(
+          _mm512_or_si512(_mm512_srli_epi16(w, 8), splat16(0xF0)),
+          _mm512_slli_epi16(
+              _mm512_or_si512(_mm512_and_si512(_mm512_srli_epi16(w, 2),
+                                               splat16(0x3F)),
+                              splat16(0x80)),
+              8));
+      const __m512i wPrev = _mm512_permutexvar_epi16(prev, w);
+      const __m512i third = _mm512_or_si512(
+          _mm512_or_si512(
+              _mm512_slli_epi16(_mm512_and_si512(wPrev, splat16(3)), 4),
+              _mm512_and_si512(_mm512_srli_epi16(u, 6), splat16(0xF))),
+          splat16(0x80));
+      const __m512i lowPart =
+          _mm512_or_si512(third, _mm512_slli_epi16(last6, 8));
+      lo = _mm512_mask_mov_epi16(lo, high, highPart);
+      lo = _mm512_mask_mov_epi16(lo, low, lowPart);
+      if (taken == 31)
+        lo = _mm512_mask_mov_epi16(lo, 0x80000000u, _mm512_setzero_si512());
+    }
+    const __m512i a = _mm512_permutex2var_epi16(lo, interLo, hi);
+    const __m512i b = _mm512_permutex2var_epi16(lo, interHi, hi);
+    const __mmask64 keepA = usedBytes(a, 0x1111111111111111ULL);
+    __mmask64 keepB = usedBytes(b, 0x1111111111111111ULL);
+    if (taken == 31)
+      keepB &= ~(std::uint64_t{0xF} << 60);
+    const std::ptrdiff_t na = static_cast<std::ptrdiff_t>(_mm_popcnt_u64(keepA));
+    const std::ptrdiff_t nb = static_cast<std::ptrdiff_t>(_mm_popcnt_u64(keepB));
+    if (na + nb > tEnd - q)
+      break;
+    _mm512_mask_storeu_epi8(q, firstBits(static_cast<std::size_t>(na)),
+                            _mm512_maskz_compress_epi8(keepA, a));
+    _mm512_mask_storeu_epi8(q + na, firstBits(static_cast<std::size_t>(nb)),
+                            _mm512_maskz_compress_epi8(keepB, b));
+    p += taken;
+    q += na + nb;
+  }
+  s = p;
+  t = q;
+}
+
+BQ_TARGET_AVX512 void avx512Utf32To8(const UTF32*& s, const UTF32* sEnd,
+                                     UTF8*& t, UTF8* tEnd) {
+  const UTF32* p = s;
+  UTF8* q = t;
+  // Reverses the bytes of each 32-bit lane.
+  const __m512i bswap = _mm512_broadcast_i32x4(
+      _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
+  while (sEnd - p >= 16) {
+    const __m512i v = _mm512_loadu_si512(p);
+    const __mmask16 ge80 = _mm512_cmpgt_epu32_mask(v, splat32(0x7F));
+    if (ge80 == 0) {
+      if (tEnd - q < 16)
+        break;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q), _mm512_cvtepi32_epi8(v));
+      p += 16;
+      q += 16;
+      continue;
+    }
+    if (nonScalar32(v))
+      break;
+    // The UTF-8 form as a big-endian word: each 6-bit field in its byte,
+    // then the markers of the length; byte-reversed, the lead comes first
+    // and the unused bytes (zero) are dropped by the compress.
+    __m512i x = _mm512_and_si512(v, splat32(0x3F));
+    x = _mm512_or_si512(x, _mm512_and_si512(_mm512_slli_epi32(v, 2), splat32(0x3F00)));
+    x = _mm512_or_si512(x, _mm512_and_si512(_mm512_slli_epi32(v, 4), splat32(0x3F0000)));
+    x = _mm512_or_si512(x, _mm512_and_si512(_mm512_slli_epi32(v, 6), splat32(0x3F000000)));
+    __m512i mark = splat32(0xC080);
+    mark = _mm512_mask_mov_epi32(mark, _mm512_cmpgt_epu32_mask(v, splat32(0x7FF)),
+                                 splat32(0xE08080));
+    mark = _mm512_mask_mov_epi32(mark, _mm512_cmpgt_epu32_mask(v, splat32(0xFFFF)),
+                                 splat32(0xF0808080));
+    const __m512i word = _mm512_mask_mov_epi32(v, ge80, _mm512_or_si512(x, mark));
+    const __m512i lanes = _mm512_shuffle_epi8(word, bswap);
+    const std::ptrdiff_t n =
+        put(lanes, usedBytes(lanes, 0x8888888888888888ULL), q, tEnd);
+    if (n < 0)
+      break;
+    p += 16;
+    q += n;
+  }
+  s = p;
+  t = q;
+}
+
+BQ_TARGET_AVX512 void avx512Utf16To32(const UTF16*& s, const UTF16* sEnd,
+                                      UTF32*& t, UTF32* tEnd) {
+  const UTF16* p = s;
+  UTF32* q = t;
+  alignas(64) std::uint16_t nextIdx[32];
+  for (int j = 0; j < 32; ++j)
+    nextIdx[j] = static_cast<std::uint16_t>(j == 31 ? 31 : j + 1);
+  const __m512i next = _mm512_load_si512(nextIdx);
+  while (sEnd - p >= 32) {
+    const __m512i u = _mm512_loadu_si512(p);
+    const __mmask32 sur = _mm512_cmpeq_epi16_mask(
+        _mm512_and_si512(u, splat16(0xF800)), splat16(0xD800));
+    if (sur == 0) {
+      if (tEnd - q < 32)
+        break;
+      _mm512_storeu_si512(q, _mm512_cvtepu16_epi32(_mm512_castsi512_si256(u)));
+      _mm512_storeu_si512(q + 16,
+                          _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(u, 1)));
+      p += 32;
+      q += 32;
+      continue;
+    }
+    const __m512i top6 = _mm512_and_si512(u, splat16(0xFC00));
+    __mmask32 high = _mm512_cmpeq_epi16_mask(top6, splat16(0xD800));
+    const __mmask32 low = _mm512_cmpeq_epi16_mask(top6, splat16(0xDC00));
+    int taken = 32;
+    if (high & 0x80000000u) {
+      taken = 31;
+      high &= 0x7FFFFFFFu;
+    }
+    if (low != static_cast<__mmask32>(high << 1))
+      break;
+    const int outA = 16 - __builtin_popcount(low & 0xFFFFu);
+    const int outB = taken - 16 - __builtin_popcount(low >> 16);
+    if (tEnd - q < outA + outB)
+      break;
+    // For a high unit h followed by l: ((h - 0xD800) << 10) + l - 0xDC00 +
+    // 0x10000, which is (h << 10) + l - 0x35FDC00.
+    const __m512i n16 = _mm512_permutexvar_epi16(next, u);
+    const __m512i ua = _mm512_cvtepu16_epi32(_mm512_castsi512_si256(u));
+    const __m512i ub = _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(u, 1));
+    const __m512i na = _mm512_cvtepu16_epi32(_mm512_castsi512_si256(n16));
+    const __m512i nb = _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(n16, 1));
+    const __m512i pairA = _mm512_sub_epi32(
+        _mm512_add_epi32(_mm512_slli_epi32(ua, 10), na), splat32(0x35FDC00));
+    const __m512i pairB = _mm512_sub_epi32(
+        _mm512_add_epi32(_mm512_slli_epi32(ub, 10), nb), splat32(0x35FDC00));
+    const __m512i ca = _mm512_mask_mov_epi32(ua, static_cast<__mmask16>(high), pairA);
+    const __m512i cb = _mm512_mask_mov_epi32(ub, static_cast<__mmask16>(high >> 16), pairB);
+    _mm512_mask_storeu_epi32(q, static_cast<__mmask16>(firstBits(static_cast<std::size_t>(outA))),
+                             _mm512_maskz_compress_epi32(static_cast<__mmask16>(~low), ca));
+    _mm512_mask_storeu_epi32(
+        q + outA, static_cast<__mmask16>(firstBits(static_cast<std::size_t>(outB))),
+        _mm512_maskz_compress_epi32(
+            static_cast<__mmask16>(~(low >> 16)) &
+                static_cast<__mmask16>(firstBits(static_cast<std::size_t>(taken - 16))),
+            cb));
+    p += taken;
+    q += outA + outB;
+  }
+  s = p;
+  t = q;
+}
+
+BQ_TARGET_AVX512 void avx512Utf32To16(const UTF32*& s, const UTF32* sEnd,
+                                      UTF16*& t, UTF16* tEnd) {
+  const UTF32* p = s;
+  UTF16* q = t;
+  while (sEnd - p >= 16) {
+    const __m512i v = _mm512_loadu_si512(p);
+    if (nonScalar32(v))
+      break;
+    const __mmask16 wide = _mm512_cmpgt_epu32_mask(v, splat32(0xFFFF));
+    if (wide == 0) {
+      if (tEnd - q < 16)
+        break;
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(q), _mm512_cvtepi32_epi16(v));
+      p += 16;
+      q += 16;
+      continue;
+    }
+    // Every value as a pair of 16-bit units in its 32-bit lane (high unit
+    // first); lanes below 0x10000 keep only their first unit.
+    const __m512i c = _mm512_sub_epi32(v, splat32(0x10000));
+    const __m512i pair = _mm512_or_si512(
+        _mm512_add_epi32(_mm512_srli_epi32(c, 10), splat32(0xD800)),
+        _mm512_slli_epi32(
+            _mm512_add_epi32(_mm512_and_si512(c, splat32(0x3FF)), splat32(0xDC00)),
+            16));
+    const __m512i units = _mm512_mask_mov_epi32(v, wide, pair);
+    const __mmask32 keep = static_cast<__mmask32>(
+        0x55555555u | _pdep_u32(wide, 0xAAAAAAAAu));
+    const int n = 16 + __builtin_popcount(wide);
+    if (tEnd - q < n)
+      break;
+    _mm512_mask_storeu_epi16(q, static_cast<__mmask32>(firstBits(static_cast<std::size_t>(n))),
+                             _mm512_maskz_compress_epi16(keep, units));
+    p += 16;
+    q += n;
+  }
+  s = p;
+  t = q;
+}
+
+} // namespace detail
+} // namespace Brackwell
+
+#endif // __x86_64__
