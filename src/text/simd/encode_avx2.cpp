@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #define BQ_TARGET_AVX2 __attribute__((target("avx2,bmi2")))
+#define BQ_ALWAYS_INLINE inline __attribute__((always_inline))
 
 namespace Brackwell {
 namespace detail {
@@ -95,7 +96,7 @@ BQ_TARGET_AVX2 inline __m256i pack32(__m256i a, __m256i b) {
 // 64 bytes) and returns how many units it took: 16, or 15 when unit 15 is a
 // high surrogate (its pair is left for the next block), or 0 when the block
 // holds an unpaired surrogate. `len` receives the byte count.
-BQ_TARGET_AVX2 inline int encode16(__m256i u, std::uint8_t* out,
+BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
                                    std::size_t& len) {
   const __m256i biased = _mm256_xor_si256(u, splat16(0x8000));
   const __m256i ge80 = _mm256_cmpgt_epi16(biased, splat16(0x807F));
@@ -159,8 +160,10 @@ BQ_TARGET_AVX2 inline int encode16(__m256i u, std::uint8_t* out,
       n = 15;
       h &= 0x7FFF;
     }
-    if (l != h << 1)
+    if (l != h << 1) {
+      len = 0;
       return 0;
+    }
     // w = the top 11 bits of the scalar value, (high & 0x3FF) + 0x40. The
     // high lane holds the first two bytes, the low lane the last two.
     const __m256i w =
@@ -227,7 +230,7 @@ BQ_TARGET_AVX2 inline __m256i wideLanes(__m256i v, __m256i m80, __m256i m800,
 
 // Encodes sixteen UTF-32 scalar values (a, b), some above 0xFFFF, as UTF-8
 // at `out`; returns the byte count.
-BQ_TARGET_AVX2 inline std::size_t encodeWide16(__m256i a, __m256i b,
+BQ_TARGET_AVX2 BQ_ALWAYS_INLINE std::size_t encodeWide16(__m256i a, __m256i b,
                                                std::uint8_t* out) {
   const __m256i a80 = _mm256_cmpgt_epi32(a, splat32(0x7F));
   const __m256i b80 = _mm256_cmpgt_epi32(b, splat32(0x7F));

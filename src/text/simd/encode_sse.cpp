@@ -25,6 +25,7 @@
 #include <cstring>
 
 #define BQ_TARGET_SSE __attribute__((target("ssse3,sse4.1")))
+#define BQ_ALWAYS_INLINE inline __attribute__((always_inline))
 
 namespace Brackwell {
 namespace detail {
@@ -72,7 +73,7 @@ BQ_TARGET_SSE inline bool allOnes(__m128i m) {
 // 32 bytes) and returns how many units it took: 8, or 7 when unit 7 is a high
 // surrogate (its pair is left for the next block), or 0 when the block holds
 // an unpaired surrogate. `len` receives the byte count.
-BQ_TARGET_SSE inline int encode8(__m128i u, std::uint8_t* out,
+BQ_TARGET_SSE BQ_ALWAYS_INLINE int encode8(__m128i u, std::uint8_t* out,
                                  std::size_t& len) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i biased = _mm_xor_si128(u, splat16(0x8000));
@@ -128,8 +129,10 @@ BQ_TARGET_SSE inline int encode8(__m128i u, std::uint8_t* out,
       n = 7;
       h &= 0x7F;
     }
-    if (l != h << 1)
+    if (l != h << 1) {
+      len = 0;
       return 0;
+    }
     // w = the top 11 bits of the scalar value, (high & 0x3FF) + 0x40. The
     // high lane holds the first two bytes, the low lane the last two.
     const __m128i w = _mm_add_epi16(_mm_and_si128(u, splat16(0x3FF)), splat16(0x40));
@@ -178,7 +181,7 @@ BQ_TARGET_SSE inline __m128i wideLanes(__m128i v, __m128i m80, __m128i m800,
 
 // Encodes eight UTF-32 scalar values (a, b), some above 0xFFFF, as UTF-8 at
 // `out`; returns the byte count.
-BQ_TARGET_SSE inline std::size_t encodeWide8(__m128i a, __m128i b,
+BQ_TARGET_SSE BQ_ALWAYS_INLINE std::size_t encodeWide8(__m128i a, __m128i b,
                                              std::uint8_t* out) {
   const __m128i a80 = _mm_cmpgt_epi32(a, splat32(0x7F));
   const __m128i b80 = _mm_cmpgt_epi32(b, splat32(0x7F));
