@@ -5,8 +5,10 @@
 //   - nothing is written outside the target (the buffer has exactly the
 //     capacity, so AddressSanitizer sees any overrun) and both cursors stay
 //     inside their buffers;
-//   - the fast routine agrees with the one-character-at-a-time scalar
-//     routine on the result, both cursors and every unit written;
+//   - the fast routine, without block kernels and with every kernel set
+//     this processor runs, agrees with the one-character-at-a-time
+//     reference on the result, both cursors and every unit of the target
+//     buffer (also those after the target cursor);
 //   - for UTF-8 sources with ample room, the result and the stopping point
 //     agree with a deliberately simple validator written here;
 //   - a conversionOK result round-trips back to the same units;
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -50,7 +53,20 @@ int simpleSequence(const UTF8* s, const UTF8* end) {
 }
 
 template <class S, class T>
-using Fn = ConversionResult (*)(const S**, const S*, T**, T*, ConversionFlags);
+using Fn = ConversionResult (*)(const S**, const S*, T**, T*, ConversionFlags,
+                                const Brackwell::detail::KernelSet*);
+
+// No kernels, then every set this processor runs.
+std::vector<const Brackwell::detail::KernelSet*> const& kernelSets() {
+  static const auto sets = [] {
+    std::vector<const Brackwell::detail::KernelSet*> v{nullptr};
+    for (const char* name : {"sse", "avx2", "avx512"})
+      if (auto ks = Brackwell::detail::kernelSet(name))
+        v.push_back(ks);
+    return v;
+  }();
+  return sets;
+}
 
 template <class S, class T> struct Run {
   ConversionResult result;
@@ -60,31 +76,38 @@ template <class S, class T> struct Run {
 
 template <class S, class T>
 Run<S, T> run(Fn<S, T> fn, std::vector<S> const& src, std::size_t cap,
-              ConversionFlags flags) {
-  std::unique_ptr<T[]> buf(new T[cap ? cap : 1]);
-  std::memset(buf.get(), 0xA5, sizeof(T) * (cap ? cap : 1));
-  const S* s = src.data();
+              ConversionFlags flags,
+              const Brackwell::detail::KernelSet* ks = nullptr) {
+  // Both buffers have exactly their size, so that any access outside them
+  // is seen.
+  const std::size_t n = src.size();
+  std::unique_ptr<S[]> in(new S[n]);
+  std::copy(src.begin(), src.end(), in.get());
+  std::unique_ptr<T[]> buf(new T[cap]);
+  std::memset(static_cast<void*>(buf.get()), 0xA5, sizeof(T) * cap);
+  const S* s = in.get();
   T* t = buf.get();
-  ConversionResult r = fn(&s, src.data() + src.size(), &t, buf.get() + cap, flags);
-  if (s < src.data() || s > src.data() + src.size())
+  ConversionResult r = fn(&s, in.get() + n, &t, buf.get() + cap, flags, ks);
+  if (s < in.get() || s > in.get() + n)
     fail("source cursor left its buffer");
   if (t < buf.get() || t > buf.get() + cap)
     fail("target cursor left its buffer");
-  Run<S, T> out{r, static_cast<std::size_t>(s - src.data()),
-                static_cast<std::size_t>(t - buf.get()),
-                std::vector<T>(buf.get(), buf.get() + cap)};
-  return out;
+  return {r, static_cast<std::size_t>(s - in.get()),
+          static_cast<std::size_t>(t - buf.get()),
+          std::vector<T>(buf.get(), buf.get() + cap)};
 }
 
 template <class S, class T>
 Run<S, T> check(Fn<S, T> fast, Fn<S, T> scalar, std::vector<S> const& src,
                 std::size_t cap, ConversionFlags flags) {
-  Run<S, T> a = run(fast, src, cap, flags);
   Run<S, T> b = run(scalar, src, cap, flags);
-  if (a.result != b.result || a.read != b.read || a.written != b.written ||
-      a.out != b.out)
-    fail("fast and scalar routines differ");
-  return a;
+  for (auto ks : kernelSets()) {
+    Run<S, T> a = run(fast, src, cap, flags, ks);
+    if (a.result != b.result || a.read != b.read || a.written != b.written ||
+        a.out != b.out)
+      fail("fast and reference routines differ");
+  }
+  return b;
 }
 
 // True when `src` holds a value that strict and lenient treat differently.
@@ -127,7 +150,7 @@ template <class S> std::vector<S> units(const uint8_t* d, std::size_t n) {
 
 } // namespace
 
-using namespace convert_impl;
+using namespace Brackwell::detail;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 3)

@@ -1,4 +1,4 @@
-// The fast-versus-scalar comparison again, with the portable block paths
-// that builds without SSE2 use.
+// The kernel comparison again, with the portable word paths that builds
+// without SSE2 use (and no kernels).
 #define BRACKWELL_NO_SIMD 1
-#include "test_convert_fast.cpp"
+#include "test_convert_kernels.cpp"

@@ -1,42 +1,51 @@
-//===- text/convert_impl.h - The converters, scalar and fast ----*- C++ -*-===//
+//===- text/convert_impl.h - The converters' internals ----------*- C++ -*-===//
 //
-// Internal to the library (and its tests): the six converters as templates
-// over one flag, `Fast`.
+// Internal to the library and its tests; not part of the API.
 //
-//   convert_impl::utf8ToUTF16<false>(...)   the scalar rules, one character
-//                                           at a time
-//   convert_impl::utf8ToUTF16<true>(...)    the same results, faster
+// The six converters as templates over one flag, `Fast`, in namespace
+// Brackwell::detail:
+//
+//   utf8ToUTF16<false>(...)       the reference: the per-character rules, one
+//                                 character at a time, as plainly as they read
+//   utf8ToUTF16<true>(..., ks)    the same results, faster
 //
 // Every converter follows one frame: it walks the source one character at a
 // time, decides from the source (and only then from the target room, except
 // for UTF-32 to UTF-16, which tests the room first) whether the character can
 // be taken, and writes it whole or not at all. On every return both cursors
 // are stored back: the source cursor at the first unit of the character that
-// was not taken, the target cursor after the last character written.
+// was not taken, the target cursor after the last character written. Input
+// in UTF-32 may be replaced or dropped without stopping; the result set then
+// carries on through the rest of the loop.
 //
-// The fast variants add shortcuts in front of that frame, each taken only
+// The fast variants put shortcuts in front of that frame, each taken only
 // when it provably does what the frame would do for the characters it
-// covers:
-//   - a block of 16 (or 8) source units that are all ASCII, when the target
-//     has room for all of them, is copied (widened, narrowed) in one step;
-//     ASCII converts one-to-one in every mode, so no rule can differ;
-//   - a well-formed two-, three- or four-byte UTF-8 sequence, or a UTF-16 or
-//     UTF-32 character that needs no replacement, is converted inline when
-//     the target has room for it.
+// covers, in this order:
+//   1. the block kernel of the KernelSet `ks` (simd/kernels.h), when one is
+//      given for the direction and enough source is left: it converts whole
+//      blocks that are well formed, need no replacement and fit, and returns
+//      at the first block it cannot take. It is not tried again until the
+//      walk is kKernelRetry units further on, so a bad character costs at
+//      most one wasted block;
+//   2. a run of 16 (or 8) source units that are all ASCII, copied (widened,
+//      narrowed) in one step when the target has room for all of them;
+//      SSE2 on x86-64, 8-byte words elsewhere (or when BRACKWELL_NO_SIMD is
+//      defined, which the tests use to check them);
+//   3. a well-formed two-, three- or four-byte UTF-8 sequence, or a UTF-16 or
+//      UTF-32 character that needs no replacement, converted inline when the
+//      target has room for it.
 // Anything else (ill-formed or truncated input, a full target, a character
-// the modes treat differently) falls through to the scalar step, which then
-// decides the result and the stopping point exactly as the scalar variant.
-// The tests run both variants side by side over generated inputs, every
-// stopping point and every target capacity.
+// the modes treat differently) falls through to the reference step, which
+// decides the result and the stopping point with the caller's own ends.
+// Short texts never reach the kernels (ConvertUTF.cpp asks the dispatcher
+// only for sources of kKernelMin units or more), so they pay neither for the
+// dispatch nor for a block set-up.
 //
-// The block paths use SSE2 on x86-64 and 8-byte words elsewhere (or when
-// BRACKWELL_NO_SIMD is defined, which the tests use to check them).
-//
-//===----------------------------------------------------------------------===//
 #ifndef BRACKWELL_SRC_TEXT_CONVERT_IMPL_H
 #define BRACKWELL_SRC_TEXT_CONVERT_IMPL_H
 
 #include "brackwell/ConvertUTF.h"
+#include "simd/kernels.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -46,7 +55,15 @@
 #include <emmintrin.h>
 #endif
 
-namespace convert_impl {
+namespace Brackwell {
+namespace detail {
+// The portable build of this header gets its own names, so that a test built
+// with BRACKWELL_NO_SIMD never shares an inline function with the library.
+#if defined(__SSE2__) && !defined(BRACKWELL_NO_SIMD)
+inline namespace simd_sse2 {
+#else
+inline namespace simd_none {
+#endif
 
 constexpr UTF32 kReplacementChar = 0xFFFD;
 constexpr UTF32 kMaxBMP = 0xFFFF;
@@ -350,6 +367,22 @@ inline std::size_t room(const S* s, const S* sEnd, const T* t, const T* tEnd) {
 // Below this many units a run is left to the per-character paths.
 constexpr std::ptrdiff_t kBlockMin = 16;
 
+// A kernel is tried only with at least kKernelMin source units left; after a
+// call it is not tried again until the walk is kKernelRetry units further.
+constexpr std::ptrdiff_t kKernelMin = 64;
+constexpr std::ptrdiff_t kKernelRetry = 64;
+
+// Runs the kernel `k`, when there is one and it is due, from the walk's
+// position; it advances both cursors past the blocks it converted.
+template <class K, class S, class T>
+inline void runKernel(K k, const S*& s, const S* sEnd, T*& t, T* tEnd,
+                      const S*& retry) {
+  if (k != nullptr && s >= retry && sEnd - s >= kKernelMin) {
+    k(s, sEnd, t, tEnd);
+    retry = sEnd - s > kKernelRetry ? s + kKernelRetry : sEnd;
+  }
+}
+
 //===----------------------------------------------------------------------===//
 // Per-character fast paths
 //===----------------------------------------------------------------------===//
@@ -490,12 +523,20 @@ inline bool fastReadUTF16(const UTF16* s, const UTF16* sEnd, UTF32& ch,
 template <bool Fast>
 ConversionResult utf32ToUTF16(const UTF32** sourceStart, const UTF32* sourceEnd,
                               UTF16** targetStart, UTF16* targetEnd,
-                              ConversionFlags flags) {
+                              ConversionFlags flags,
+                              const KernelSet* ks = nullptr) {
   ConversionResult result = conversionOK;
   const bool lenient = flags != 0;
   const UTF32* source = *sourceStart;
   UTF16* target = *targetStart;
+  [[maybe_unused]] const auto kernel = ks ? ks->utf32To16 : nullptr;
+  [[maybe_unused]] const UTF32* retry = source;
   while (source < sourceEnd) {
+    if constexpr (Fast) {
+      runKernel(kernel, source, sourceEnd, target, targetEnd, retry);
+      if (source >= sourceEnd)
+        break;
+    }
     if (target >= targetEnd) {
       result = targetExhausted;
       break;
@@ -545,12 +586,20 @@ ConversionResult utf32ToUTF16(const UTF32** sourceStart, const UTF32* sourceEnd,
 template <bool Fast>
 ConversionResult utf16ToUTF32(const UTF16** sourceStart, const UTF16* sourceEnd,
                               UTF32** targetStart, UTF32* targetEnd,
-                              ConversionFlags flags) {
+                              ConversionFlags flags,
+                              const KernelSet* ks = nullptr) {
   ConversionResult result = conversionOK;
   const bool lenient = flags != 0;
   const UTF16* source = *sourceStart;
   UTF32* target = *targetStart;
+  [[maybe_unused]] const auto kernel = ks ? ks->utf16To32 : nullptr;
+  [[maybe_unused]] const UTF16* retry = source;
   while (source < sourceEnd) {
+    if constexpr (Fast) {
+      runKernel(kernel, source, sourceEnd, target, targetEnd, retry);
+      if (source >= sourceEnd)
+        break;
+    }
     if constexpr (Fast) {
       UTF32 ch;
       std::ptrdiff_t units;
@@ -579,12 +628,20 @@ ConversionResult utf16ToUTF32(const UTF16** sourceStart, const UTF16* sourceEnd,
 template <bool Fast>
 ConversionResult utf16ToUTF8(const UTF16** sourceStart, const UTF16* sourceEnd,
                              UTF8** targetStart, UTF8* targetEnd,
-                             ConversionFlags flags) {
+                             ConversionFlags flags,
+                             const KernelSet* ks = nullptr) {
   ConversionResult result = conversionOK;
   const bool lenient = flags != 0;
   const UTF16* source = *sourceStart;
   UTF8* target = *targetStart;
+  [[maybe_unused]] const auto kernel = ks ? ks->utf16To8 : nullptr;
+  [[maybe_unused]] const UTF16* retry = source;
   while (source < sourceEnd) {
+    if constexpr (Fast) {
+      runKernel(kernel, source, sourceEnd, target, targetEnd, retry);
+      if (source >= sourceEnd)
+        break;
+    }
     if constexpr (Fast) {
       if (sourceEnd - source >= kBlockMin && targetEnd - target >= kBlockMin) {
         const std::size_t n =
@@ -630,12 +687,20 @@ ConversionResult utf16ToUTF8(const UTF16** sourceStart, const UTF16* sourceEnd,
 template <bool Fast>
 ConversionResult utf32ToUTF8(const UTF32** sourceStart, const UTF32* sourceEnd,
                              UTF8** targetStart, UTF8* targetEnd,
-                             ConversionFlags flags) {
+                             ConversionFlags flags,
+                             const KernelSet* ks = nullptr) {
   ConversionResult result = conversionOK;
   const bool lenient = flags != 0;
   const UTF32* source = *sourceStart;
   UTF8* target = *targetStart;
+  [[maybe_unused]] const auto kernel = ks ? ks->utf32To8 : nullptr;
+  [[maybe_unused]] const UTF32* retry = source;
   while (source < sourceEnd) {
+    if constexpr (Fast) {
+      runKernel(kernel, source, sourceEnd, target, targetEnd, retry);
+      if (source >= sourceEnd)
+        break;
+    }
     if constexpr (Fast) {
       if (sourceEnd - source >= kBlockMin && targetEnd - target >= kBlockMin) {
         const std::size_t n =
@@ -686,12 +751,17 @@ ConversionResult utf32ToUTF8(const UTF32** sourceStart, const UTF32* sourceEnd,
 // differ only in how a value above the BMP is written.
 template <bool Fast, bool Pairs, class T>
 ConversionResult fromUTF8(const UTF8** sourceStart, const UTF8* sourceEnd,
-                          T** targetStart, T* targetEnd) {
+                          T** targetStart, T* targetEnd,
+                          void (*kernel)(const UTF8*&, const UTF8*, T*&, T*)) {
   ConversionResult result = conversionOK;
   const UTF8* source = *sourceStart;
   T* target = *targetStart;
+  [[maybe_unused]] const UTF8* retry = source;
   while (source < sourceEnd) {
     if constexpr (Fast) {
+      runKernel(kernel, source, sourceEnd, target, targetEnd, retry);
+      if (source >= sourceEnd)
+        break;
       if (sourceEnd - source >= kBlockMin && targetEnd - target >= kBlockMin) {
         const std::size_t n =
             asciiRun(source, target, room(source, sourceEnd, target, targetEnd));
@@ -741,15 +811,19 @@ ConversionResult fromUTF8(const UTF8** sourceStart, const UTF8* sourceEnd,
 template <bool Fast>
 ConversionResult utf8ToUTF16(const UTF8** sourceStart, const UTF8* sourceEnd,
                              UTF16** targetStart, UTF16* targetEnd,
-                             ConversionFlags /*flags*/) {
-  return fromUTF8<Fast, true>(sourceStart, sourceEnd, targetStart, targetEnd);
+                             ConversionFlags /*flags*/,
+                             const KernelSet* ks = nullptr) {
+  return fromUTF8<Fast, true>(sourceStart, sourceEnd, targetStart, targetEnd,
+                              ks ? ks->utf8To16 : nullptr);
 }
 
 template <bool Fast>
 ConversionResult utf8ToUTF32(const UTF8** sourceStart, const UTF8* sourceEnd,
                              UTF32** targetStart, UTF32* targetEnd,
-                             ConversionFlags /*flags*/) {
-  return fromUTF8<Fast, false>(sourceStart, sourceEnd, targetStart, targetEnd);
+                             ConversionFlags /*flags*/,
+                             const KernelSet* ks = nullptr) {
+  return fromUTF8<Fast, false>(sourceStart, sourceEnd, targetStart, targetEnd,
+                               ks ? ks->utf8To32 : nullptr);
 }
 
 // isLegalUTF8Sequence: whether the sequence at `source` is complete before
@@ -762,6 +836,8 @@ inline bool isLegalSequence(const UTF8* source, const UTF8* sourceEnd) {
   return isLegalUTF8(source, length);
 }
 
-} // namespace convert_impl
+} // inline namespace
+} // namespace detail
+} // namespace Brackwell
 
 #endif // BRACKWELL_SRC_TEXT_CONVERT_IMPL_H
