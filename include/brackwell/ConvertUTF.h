@@ -40,40 +40,33 @@ typedef uint32_t UTF32;
 // In C++ both enumerations have the fixed underlying type int, so every int
 // value (a flags value of 7, say) is a valid value of the type; C sees the
 // same enumerators as plain int-sized enums.
-#ifdef __cplusplus
-/// Opens the enumeration `name` (int-based in C++); undefined again below.
-#define BQ_UTF_ENUM_BEGIN(name) enum name : int
-/// Closes the enumeration `name`; undefined again below.
-#define BQ_UTF_ENUM_END(name)
-#else
-/// Opens the enumeration `name` (a typedef in C); undefined again below.
-#define BQ_UTF_ENUM_BEGIN(name) typedef enum
-/// Closes the enumeration `name`; undefined again below.
-#define BQ_UTF_ENUM_END(name) name
-#endif
 
 /// ConversionResult
 ///
 /// The outcome of a conversion.
-BQ_UTF_ENUM_BEGIN(ConversionResult){
-    conversionOK = 0,    ///< every source unit was consumed and converted
-    sourceExhausted = 1, ///< the source ends inside a character
-    targetExhausted = 2, ///< the target has no room for the next character
-    sourceIllegal = 3    ///< an ill-formed or out-of-range character was met
-} BQ_UTF_ENUM_END(ConversionResult);
+typedef enum ConversionResult
+#ifdef __cplusplus
+    : int
+#endif
+{
+  conversionOK = 0,    ///< every source unit was consumed and converted
+  sourceExhausted = 1, ///< the source ends inside a character
+  targetExhausted = 2, ///< the target has no room for the next character
+  sourceIllegal = 3    ///< an ill-formed or out-of-range character was met
+} ConversionResult;
 
 /// ConversionFlags
 ///
 /// Only tested against zero: any non-zero value acts as lenientConversion.
-BQ_UTF_ENUM_BEGIN(ConversionFlags){
-    strictConversion = 0, ///< a lone surrogate stops the conversion
-    lenientConversion = 1 ///< a lone surrogate is kept or becomes U+FFFD,
-                          ///< as each routine says; ill-formed UTF-8 still
-                          ///< stops it
-} BQ_UTF_ENUM_END(ConversionFlags);
-
-#undef BQ_UTF_ENUM_BEGIN
-#undef BQ_UTF_ENUM_END
+typedef enum ConversionFlags
+#ifdef __cplusplus
+    : int
+#endif
+{
+  strictConversion = 0, ///< a lone surrogate stops the conversion
+  lenientConversion = 1 ///< a lone surrogate is kept or becomes U+FFFD, as
+                        ///< each routine says; ill-formed UTF-8 still stops it
+} ConversionFlags;
 
 #ifdef __cplusplus
 extern "C" {
