@@ -11,10 +11,10 @@
 //   - RecurseFiles, copyDirectory and deleteDir per file on trees of 1,000,
 //     10,000 and 100,000 files;
 //   - the allocations RecurseFiles makes on the largest tree, counted with
-//     the test suite's allocation counter.
+//     bench/alloc_count.cpp.
 //
 //   bench_fs [runs]     (default 5; the trees go under $TMPDIR or /tmp)
-#include "support/alloc_fault.h"
+#include "alloc_count.h"
 
 #include <brackwell/fileSpec.h>
 #include <brackwell/fileUtils.h>
@@ -224,11 +224,11 @@ int main(int argc, char** argv) {
                 median(c) * 1e6 / n, median(d) * 1e6 / n, median(p) * 1e6 / n);
     if (n == 100000) {
       std::vector<BQFileSpec> files;
-      const long before = bqtest::totalAllocations();
-      const long liveBefore = bqtest::liveBlocks();
+      const long before = bqbench::totalAllocations();
+      const long liveBefore = bqbench::liveBlocks();
       check(BQFileUtils::RecurseFiles(pathOf(tree), files) == 0, "RecurseFiles");
-      allocs = bqtest::totalAllocations() - before;
-      liveAfter = bqtest::liveBlocks() - liveBefore;
+      allocs = bqbench::totalAllocations() - before;
+      liveAfter = bqbench::liveBlocks() - liveBefore;
       listed = static_cast<long>(files.size());
       dirsListed = n / 20 + n / 200 + 1;
     }

@@ -1,8 +1,8 @@
 // Path operations over every path under /usr/include, against
 // std::filesystem::path. Names are "<operation>_<peer>"; items/s counts
 // paths, and the counter allocs_per_op the allocations one operation makes
-// (counted with the test suite's allocation counter over one more pass).
-#include "support/alloc_fault.h"
+// (counted with bench/alloc_count.cpp over one more pass).
+#include "alloc_count.h"
 
 #include <brackwell/fileSpec.h>
 
@@ -34,11 +34,11 @@ std::vector<std::string> const& paths() {
 // Allocations per call of `one(i)` over `count` calls, recorded as a
 // counter of the benchmark.
 template <class F> void countAllocations(benchmark::State& st, std::size_t count, F one) {
-  const long before = bqtest::totalAllocations();
+  const long before = bqbench::totalAllocations();
   for (std::size_t i = 0; i < count; ++i)
     one(i);
   st.counters["allocs_per_op"] =
-      static_cast<double>(bqtest::totalAllocations() - before) / count;
+      static_cast<double>(bqbench::totalAllocations() - before) / count;
 }
 
 void join_brackwell(benchmark::State& st) {
