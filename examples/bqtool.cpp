@@ -13,13 +13,18 @@
 //   bqtool convert utf8 E2 82 AC                      => UTF-16 20AC ...
 //   bqtool count /usr/include /usr/share/doc
 //
-// Every failing operation prints its status code by name and makes the tool
-// exit with 1; bad usage exits with 2.
+// One table of commands (kCommands) gives both the usage text and the
+// dispatch. `bqtool --help` prints the usage and exits 0; a wrong number of
+// arguments names what is missing, shows that command's usage line and
+// exits 2; a failing operation names its paths and the cause, and exits 1:
+//
+//   bqtool: cannot copy '/x' to '/y': not a directory, or cannot be listed
 //
 //===----------------------------------------------------------------------===//
 
 #include <brackwell/brackwell.h>
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -33,32 +38,38 @@ using namespace Brackwell;
 
 namespace {
 
-/// The name of a status code, for messages: 3033 => "BQ_STS_DirectoryNotFound".
-const char* statusName(BQ_STATUS st) {
+/// What a status code means, in words for a message after the paths.
+const char* describe(BQ_STATUS st) {
   switch (st) {
-  case BQ_STS_Success: return "BQ_STS_Success";
-  case BQ_STS_Failure: return "BQ_STS_Failure";
-  case BQ_STS_NullArgument: return "BQ_STS_NullArgument";
-  case BQ_STS_OutOfMemory: return "BQ_STS_OutOfMemory";
-  case BQ_STS_MutexLockFailed: return "BQ_STS_MutexLockFailed";
-  case BQ_STS_MutexUnlockFailed: return "BQ_STS_MutexUnlockFailed";
-  case BQ_STS_FileDeleteFailed: return "BQ_STS_FileDeleteFailed";
-  case BQ_STS_DirectoryMoveFailed: return "BQ_STS_DirectoryMoveFailed";
-  case BQ_STS_DirectoryCreateFailed: return "BQ_STS_DirectoryCreateFailed";
-  case BQ_STS_DirectoryNotFound: return "BQ_STS_DirectoryNotFound";
-  case BQ_STS_FileStatFailed: return "BQ_STS_FileStatFailed";
-  case BQ_STS_TempFileFailed: return "BQ_STS_TempFileFailed";
-  case BQ_STS_ThreadBusy: return "BQ_STS_ThreadBusy";
+  case BQ_STS_Success: return "no error";
+  case BQ_STS_Failure: return "failed (missing, or cannot be opened, read or written)";
+  case BQ_STS_NullArgument: return "a required argument is missing";
+  case BQ_STS_OutOfMemory: return "out of memory";
+  case BQ_STS_MutexLockFailed: return "a mutex could not be locked";
+  case BQ_STS_MutexUnlockFailed: return "a mutex could not be unlocked";
+  case BQ_STS_FileDeleteFailed: return "could not be removed";
+  case BQ_STS_DirectoryMoveFailed: return "could neither be renamed nor copied";
+  case BQ_STS_DirectoryCreateFailed: return "a directory could not be created";
+  case BQ_STS_DirectoryNotFound: return "not a directory, or cannot be listed";
+  case BQ_STS_FileStatFailed: return "its status could not be read";
+  case BQ_STS_TempFileFailed: return "no temporary file could be created";
+  case BQ_STS_ThreadBusy: return "the thread is busy";
   default: return "unknown status";
   }
 }
 
-/// Reports a failed operation and turns its status into the exit code.
-int check(BQ_STATUS st, const char* what) {
+/// Reports a failed operation as "bqtool: cannot <what>: <cause>" and turns
+/// its status into the exit code (0 for success, else 1). `what` is a
+/// printf format for the action and its paths.
+__attribute__((format(printf, 2, 3))) int check(BQ_STATUS st, const char* what, ...) {
   if (st == BQ_STS_Success)
     return 0;
-  std::fprintf(stderr, "bqtool: %s: %s (%d)\n", what, statusName(st),
-               static_cast<int>(st));
+  std::fputs("bqtool: cannot ", stderr);
+  va_list ap;
+  va_start(ap, what);
+  std::vfprintf(stderr, what, ap);
+  va_end(ap);
+  std::fprintf(stderr, ": %s\n", describe(st));
   return 1;
 }
 
@@ -68,28 +79,84 @@ const char* show(const char* s) { return s ? s : "(null)"; }
 /// A path from a command-line argument (native text).
 BQFileSpec arg(const char* s) { return BQFileSpec(s, BQFileSpec::ENCODING_NATIVE); }
 
-int usage() {
-  std::fputs(
-      "usage: bqtool COMMAND [ARGS]\n"
-      "  demo DIR                 a tour: sample paths, then DIR copied to a\n"
-      "                           temporary directory, counted, deleted\n"
-      "  paths P...               decompose each path\n"
-      "  relative FROM TO         relative path from FROM to TO\n"
-      "  list DIR                 files and subdirectories of DIR\n"
-      "  files DIR                every regular file below DIR\n"
-      "  mkdir DIR                create DIR with its parents\n"
-      "  copyfile SRC DST         copy one file\n"
-      "  copy SRC DST             copy a directory tree\n"
-      "  move SRC DST             move a directory tree\n"
-      "  delete DIR               delete a directory tree\n"
-      "  tempfile [DIR [PREFIX]]  create a new temporary file\n"
-      "  self                     the path of this program\n"
-      "  tokens DELIM TEXT        split TEXT at DELIM (quotes respected)\n"
-      "  convert utf8|utf16|utf32 HEX...  convert code units\n"
-      "  convert text TEXT        convert a UTF-8 argument\n"
-      "  count DIR...             count files and bytes, one thread per tree\n",
-      stderr);
+// --- the command table ------------------------------------------------------
+
+struct Command;
+
+/// One call of a command: its table entry and the arguments after its name.
+struct Call {
+  Command const& cmd;
+  int n;
+  char** a;
+  const char* argv0;
+};
+
+/// A row of the command table: the name, the argument words shown in the
+/// usage (optional ones in brackets, repeatable ones with "..."), the lines
+/// of help, the number of arguments accepted (max -1: no limit) and the
+/// function that runs it.
+struct Command {
+  const char* name;
+  const char* args;
+  const char* help;
+  int min, max;
+  int (*run)(Call const&);
+};
+
+extern const std::vector<Command> kCommands;
+
+/// Prints "  NAME ARGS" padded to the help column, then the help (continued
+/// on indented lines where it holds a newline).
+void printUsageLine(Command const& c, std::FILE* out) {
+  std::string left = std::string(c.name) + (*c.args ? " " : "") + c.args;
+  std::fprintf(out, "  %-24s ", left.c_str());
+  for (const char* h = c.help; *h; ++h) {
+    std::fputc(*h, out);
+    if (*h == '\n')
+      std::fprintf(out, "  %-24s ", "");
+  }
+  std::fputc('\n', out);
+}
+
+void printUsage(std::FILE* out) {
+  std::fputs("usage: bqtool COMMAND [ARGS]\n"
+             "       bqtool --help | -h | --version\n"
+             "commands:\n",
+             out);
+  for (Command const& c : kCommands)
+    printUsageLine(c, out);
+}
+
+/// A usage error in one command: "bqtool: NAME: message", then the
+/// command's usage line; exit status 2.
+__attribute__((format(printf, 2, 3))) int usageError(Command const& c, const char* fmt, ...) {
+  std::fprintf(stderr, "bqtool: %s: ", c.name);
+  va_list ap;
+  va_start(ap, fmt);
+  std::vfprintf(stderr, fmt, ap);
+  va_end(ap);
+  std::fputs("\nusage: bqtool", stderr);
+  std::fprintf(stderr, " %s%s%s\n", c.name, *c.args ? " " : "", c.args);
   return 2;
+}
+
+/// The words of an argument list that a call with `given` arguments lacks:
+/// for "SRC DST" and 1, "DST".
+std::string missingWords(const char* args, int given) {
+  std::string out;
+  int index = 0;
+  for (const char* p = args; *p;) {
+    while (*p == ' ' || *p == '[' || *p == ']')
+      ++p;
+    const char* end = p;
+    while (*end && *end != ' ' && *end != '[' && *end != ']' && *end != '.')
+      ++end;
+    if (end != p && index++ >= given)
+      out += (out.empty() ? "" : " and ") + std::string(p, end);
+    for (p = end; *p == '.';)
+      ++p;
+  }
+  return out;
 }
 
 // --- paths ----------------------------------------------------------------
@@ -111,10 +178,10 @@ int cmdPaths(int argc, char** argv) {
   return 0;
 }
 
-int cmdRelative(const char* from, const char* to) {
+int cmdRelative(Call const& c) {
   BQFileSpec out;
-  if (int rc = check(BQFileUtils::getRelativePathTo(out, arg(from), arg(to)),
-                     "getRelativePathTo"))
+  if (int rc = check(BQFileUtils::getRelativePathTo(out, arg(c.a[0]), arg(c.a[1])),
+                     "find the relative path from '%s' to '%s'", c.a[0], c.a[1]))
     return rc;
   std::printf("%s\n", show(out.utf8()));
   return 0;
@@ -122,10 +189,10 @@ int cmdRelative(const char* from, const char* to) {
 
 // --- directory trees ------------------------------------------------------
 
-int cmdList(const char* dir) {
+int cmdList(Call const& c) {
   std::vector<BQFileSpec> files, dirs;
-  if (int rc = check(BQFileUtils::getContents(arg(dir), files, dirs),
-                     "getContents"))
+  if (int rc = check(BQFileUtils::getContents(arg(c.a[0]), files, dirs),
+                     "list '%s'", c.a[0]))
     return rc;
   for (BQFileSpec const& d : dirs)
     std::printf("dir   %s\n", d.utf8());
@@ -134,9 +201,10 @@ int cmdList(const char* dir) {
   return 0;
 }
 
-int cmdFiles(const char* dir) {
+int cmdFiles(Call const& c) {
   std::vector<BQFileSpec> files;
-  if (int rc = check(BQFileUtils::RecurseFiles(arg(dir), files), "RecurseFiles"))
+  if (int rc = check(BQFileUtils::RecurseFiles(arg(c.a[0]), files), "walk '%s'",
+                     c.a[0]))
     return rc;
   for (BQFileSpec const& f : files)
     std::printf("%s\n", f.utf8());
@@ -145,22 +213,23 @@ int cmdFiles(const char* dir) {
 
 // --- temporary files and the program's path --------------------------------
 
-int cmdTempFile(int argc, char** argv) {
+int cmdTempFile(Call const& c) {
   // An empty directory makes createTempFile use getTempDir().
-  BQFileSpec dir = arg(argc > 0 ? argv[0] : "");
+  const char* dir = c.n > 0 ? c.a[0] : "";
   BQFileSpec result;
-  if (int rc = check(BQFileUtils::createTempFile(dir, argc > 1 ? argv[1] : nullptr,
+  if (int rc = check(BQFileUtils::createTempFile(arg(dir), c.n > 1 ? c.a[1] : nullptr,
                                                  result),
-                     "createTempFile"))
+                     "create a temporary file in '%s'",
+                     *dir ? dir : show(BQFileUtils::getTempDir().utf8())))
     return rc;
   std::printf("%s\n", result.utf8());
   return 0;
 }
 
-int cmdSelf(const char* argv0) {
+int cmdSelf(Call const& c) {
   BQFileSpec self;
-  if (int rc = check(BQFileUtils::getProcessFullPath(self, argv0),
-                     "getProcessFullPath"))
+  if (int rc = check(BQFileUtils::getProcessFullPath(self, c.argv0),
+                     "find this program from '%s'", c.argv0))
     return rc;
   std::printf("%s\n", self.utf8());
   return 0;
@@ -168,8 +237,9 @@ int cmdSelf(const char* argv0) {
 
 // --- tokenizer ------------------------------------------------------------
 
-int cmdTokens(const char* delim, const char* text) {
-  BQUtilTokenizer<char> tok(text);
+int cmdTokens(Call const& c) {
+  const char* delim = c.a[0];
+  BQUtilTokenizer<char> tok(c.a[1]);
   bool single = std::strlen(delim) == 1;
   for (;;) {
     // One character and a string are different delimiter kinds; a
@@ -217,31 +287,32 @@ void convertOne(const char* toName, std::vector<From> const& src,
   std::printf(")\n");
 }
 
-/// Parses hexadecimal units; false (with a message) for a bad one.
-template <class T> bool parseUnits(int argc, char** argv, std::vector<T>& out) {
-  for (int i = 0; i < argc; ++i) {
+/// Parses the hexadecimal units of a call; the first bad one, or null.
+template <class T> const char* parseUnits(Call const& c, std::vector<T>& out) {
+  for (int i = 1; i < c.n; ++i) {
     char* end = nullptr;
-    unsigned long v = std::strtoul(argv[i], &end, 16);
-    if (*argv[i] == '\0' || *end != '\0' || v > static_cast<unsigned long>(static_cast<T>(-1))) {
-      std::fprintf(stderr, "bqtool: bad code unit '%s'\n", argv[i]);
-      return false;
-    }
+    unsigned long v = std::strtoul(c.a[i], &end, 16);
+    if (*c.a[i] == '\0' || *end != '\0' ||
+        v > static_cast<unsigned long>(static_cast<T>(-1)))
+      return c.a[i];
     out.push_back(static_cast<T>(v));
   }
-  return true;
+  return nullptr;
 }
 
-int cmdConvert(const char* form, int argc, char** argv) {
+int cmdConvert(Call const& c) {
+  const char* form = c.a[0];
+  const char* bad = nullptr;
   if (!std::strcmp(form, "utf8") || !std::strcmp(form, "text")) {
     std::vector<UTF8> src;
     if (form[0] == 't') { // "text": the bytes of the arguments, space-joined
-      for (int i = 0; i < argc; ++i) {
-        if (i)
+      for (int i = 1; i < c.n; ++i) {
+        if (i > 1)
           src.push_back(' ');
-        src.insert(src.end(), argv[i], argv[i] + std::strlen(argv[i]));
+        src.insert(src.end(), c.a[i], c.a[i] + std::strlen(c.a[i]));
       }
-    } else if (!parseUnits(argc, argv, src)) {
-      return 2;
+    } else if ((bad = parseUnits(c, src))) {
+      return usageError(c.cmd, "bad UTF-8 code unit '%s'", bad);
     }
     // Point at the first ill-formed sequence, as the converters would.
     for (std::size_t i = 0; i < src.size(); ++i)
@@ -255,18 +326,18 @@ int cmdConvert(const char* form, int argc, char** argv) {
     convertOne<UTF8, UTF32>("UTF-32", src, ConvertUTF8toUTF32);
   } else if (!std::strcmp(form, "utf16")) {
     std::vector<UTF16> src;
-    if (!parseUnits(argc, argv, src))
-      return 2;
+    if ((bad = parseUnits(c, src)))
+      return usageError(c.cmd, "bad UTF-16 code unit '%s'", bad);
     convertOne<UTF16, UTF8>("UTF-8", src, ConvertUTF16toUTF8);
     convertOne<UTF16, UTF32>("UTF-32", src, ConvertUTF16toUTF32);
   } else if (!std::strcmp(form, "utf32")) {
     std::vector<UTF32> src;
-    if (!parseUnits(argc, argv, src))
-      return 2;
+    if ((bad = parseUnits(c, src)))
+      return usageError(c.cmd, "bad UTF-32 code unit '%s'", bad);
     convertOne<UTF32, UTF8>("UTF-8", src, ConvertUTF32toUTF8);
     convertOne<UTF32, UTF16>("UTF-16", src, ConvertUTF32toUTF16);
   } else {
-    return usage();
+    return usageError(c.cmd, "unknown FORM '%s' (utf8, utf16, utf32 or text)", form);
   }
   return 0;
 }
@@ -276,11 +347,13 @@ int cmdConvert(const char* form, int argc, char** argv) {
 /// Counts the regular files of one tree and their bytes in its own thread.
 class TreeCounter : public BQThread {
 public:
-  explicit TreeCounter(const char* dir) : root(arg(dir)) {}
+  explicit TreeCounter(const char* dir) : name(dir), root(arg(dir)) {}
   // The task reads this object's members, so it must end before they go.
   ~TreeCounter() override { interrupt(); }
 
+  const char* name;
   BQFileSpec root;
+  BQ_STATUS started = BQ_STS_Failure;
   std::size_t files = 0;
   std::int64_t bytes = 0;
 
@@ -298,27 +371,38 @@ protected:
   }
 };
 
-int cmdCount(int argc, char** argv) {
+/// Counts each tree in a thread of its own; a tree whose thread could not
+/// start, or whose walk failed, is reported on stderr instead of as 0 files,
+/// and left out of the total.
+int countTrees(int argc, const char* const* dirs) {
   std::vector<std::unique_ptr<TreeCounter>> counters;
-  int rc = 0;
   for (int i = 0; i < argc; ++i) {
-    counters.emplace_back(new TreeCounter(argv[i]));
-    rc |= check(counters.back()->execute(), "execute");
+    counters.emplace_back(new TreeCounter(dirs[i]));
+    counters.back()->started = counters.back()->execute();
   }
+  int rc = 0, counted = 0;
   std::size_t totalFiles = 0;
   std::int64_t totalBytes = 0;
   for (auto& c : counters) {
     c->interrupt(); // waits for the task to end
-    if (check(c->getTaskReturnValue(), c->root.utf8())) {
+    if (c->started == BQ_STS_Failure) {
+      std::fprintf(stderr, "bqtool: cannot count '%s': no thread could be started\n",
+                   c->name);
+      rc = 1;
+      continue;
+    }
+    if (check(c->started, "count '%s'", c->name) ||
+        check(c->getTaskReturnValue(), "count '%s'", c->name)) {
       rc = 1;
       continue;
     }
     std::printf("%10zu files %14lld bytes  %s\n", c->files,
-                static_cast<long long>(c->bytes), c->root.utf8());
+                static_cast<long long>(c->bytes), c->name);
     totalFiles += c->files;
     totalBytes += c->bytes;
+    ++counted;
   }
-  if (counters.size() > 1)
+  if (counted > 1)
     std::printf("%10zu files %14lld bytes  total\n", totalFiles,
                 static_cast<long long>(totalBytes));
   return rc;
@@ -329,7 +413,8 @@ int cmdCount(int argc, char** argv) {
 /// Decomposes a few sample paths, then copies `dir` into a new temporary
 /// directory, counts the original and the copy in two threads, shows the
 /// relative path between them and deletes the copy.
-int cmdDemo(const char* dir) {
+int cmdDemo(Call const& c) {
+  const char* dir = c.a[0];
   std::printf("== paths\n");
   const char* samples[] = {"/usr/include/stdio.h", "dir/archive.tar.gz",
                            "X:\\dir\\file.txt", ".profile"};
@@ -339,19 +424,17 @@ int cmdDemo(const char* dir) {
   // unique file from createTempFile, which is kept until the end so that
   // no other run picks the same name.
   BQFileSpec stamp;
-  if (int rc = check(BQFileUtils::createTempFile(BQFileSpec(), "bqtool-demo",
-                                                 stamp),
-                     "createTempFile"))
+  if (int rc = check(BQFileUtils::createTempFile(BQFileSpec(), "bqtool-demo", stamp),
+                     "create a temporary file in '%s'",
+                     show(BQFileUtils::getTempDir().utf8())))
     return rc;
   std::string const workName = std::string(stamp.utf8()) + ".d";
   BQFileSpec work(workName.c_str(), BQFileSpec::ENCODING_UTF8);
-  BQFileSpec copy(work, BQFileSpec(BQFileSpec(dir, BQFileSpec::ENCODING_NATIVE)
-                                       .basename(),
-                                   BQFileSpec::ENCODING_UTF8));
+  BQFileSpec copy(work, BQFileSpec(arg(dir).basename(), BQFileSpec::ENCODING_UTF8));
 
   std::printf("== copy %s -> %s\n", dir, copy.utf8());
   if (int rc = check(BQFileUtils::copyDirectory(arg(dir), copy),
-                     "copyDirectory")) {
+                     "copy '%s' to '%s'", dir, copy.utf8())) {
     BQFileUtils::deleteFile(stamp);
     return rc;
   }
@@ -361,53 +444,85 @@ int cmdDemo(const char* dir) {
 
   std::printf("== count, one thread per tree\n");
   const char* trees[] = {dir, copy.utf8()};
-  int rc = cmdCount(2, const_cast<char**>(trees));
+  int rc = countTrees(2, trees);
 
   std::printf("== delete %s\n", work.utf8());
-  rc |= check(BQFileUtils::deleteDir(work, true), "deleteDir");
-  rc |= check(BQFileUtils::deleteFile(stamp), "deleteFile");
+  rc |= check(BQFileUtils::deleteDir(work, true), "delete '%s'", work.utf8());
+  rc |= check(BQFileUtils::deleteFile(stamp), "delete '%s'", stamp.utf8());
   return rc;
 }
 
-int run(int argc, char** argv) {
-  if (argc < 2)
-    return usage();
-  const char* cmd = argv[1];
-  int n = argc - 2;   // arguments after the command
-  char** a = argv + 2;
-  auto is = [cmd](const char* name) { return std::strcmp(cmd, name) == 0; };
+const std::vector<Command> kCommands = {
+    {"demo", "DIR", "a tour: sample paths, then DIR copied to a\n"
+                    "temporary directory, counted, deleted",
+     1, 1, cmdDemo},
+    {"paths", "P...", "decompose each path", 1, -1,
+     [](Call const& c) { return cmdPaths(c.n, c.a); }},
+    {"relative", "FROM TO", "relative path from FROM to TO", 2, 2, cmdRelative},
+    {"list", "DIR", "files and subdirectories of DIR", 1, 1, cmdList},
+    {"files", "DIR", "every regular file below DIR", 1, 1, cmdFiles},
+    {"mkdir", "DIR", "create DIR with its parents", 1, 1,
+     [](Call const& c) {
+       return check(BQFileUtils::createDirectory(arg(c.a[0]), true),
+                    "create directory '%s'", c.a[0]);
+     }},
+    {"copyfile", "SRC DST", "copy one file", 2, 2,
+     [](Call const& c) {
+       return check(BQFileUtils::copyFile(arg(c.a[0]), arg(c.a[1])),
+                    "copy file '%s' to '%s'", c.a[0], c.a[1]);
+     }},
+    {"copy", "SRC DST", "copy a directory tree", 2, 2,
+     [](Call const& c) {
+       return check(BQFileUtils::copyDirectory(arg(c.a[0]), arg(c.a[1])),
+                    "copy '%s' to '%s'", c.a[0], c.a[1]);
+     }},
+    {"move", "SRC DST", "move a directory tree", 2, 2,
+     [](Call const& c) {
+       return check(BQFileUtils::moveDirectory(arg(c.a[0]), arg(c.a[1])),
+                    "move '%s' to '%s'", c.a[0], c.a[1]);
+     }},
+    {"delete", "DIR", "delete a directory tree", 1, 1,
+     [](Call const& c) {
+       return check(BQFileUtils::deleteDir(arg(c.a[0]), true), "delete '%s'", c.a[0]);
+     }},
+    {"tempfile", "[DIR [PREFIX]]", "create a new temporary file", 0, 2, cmdTempFile},
+    {"self", "", "the path of this program", 0, 0, cmdSelf},
+    {"tokens", "DELIM TEXT", "split TEXT at DELIM (quotes respected)", 2, 2, cmdTokens},
+    {"convert", "FORM UNIT...", "convert code units; FORM is utf8, utf16 or\n"
+                                "utf32 with hexadecimal UNITs, or text with\n"
+                                "UTF-8 words",
+     1, -1, cmdConvert},
+    {"count", "DIR...", "count files and bytes, one thread per tree", 1, -1,
+     [](Call const& c) { return countTrees(c.n, c.a); }},
+};
 
-  if (is("demo") && n == 1)
-    return cmdDemo(a[0]);
-  if (is("paths") && n >= 1)
-    return cmdPaths(n, a);
-  if (is("relative") && n == 2)
-    return cmdRelative(a[0], a[1]);
-  if (is("list") && n == 1)
-    return cmdList(a[0]);
-  if (is("files") && n == 1)
-    return cmdFiles(a[0]);
-  if (is("mkdir") && n == 1)
-    return check(BQFileUtils::createDirectory(arg(a[0]), true), "createDirectory");
-  if (is("copyfile") && n == 2)
-    return check(BQFileUtils::copyFile(arg(a[0]), arg(a[1])), "copyFile");
-  if (is("copy") && n == 2)
-    return check(BQFileUtils::copyDirectory(arg(a[0]), arg(a[1])), "copyDirectory");
-  if (is("move") && n == 2)
-    return check(BQFileUtils::moveDirectory(arg(a[0]), arg(a[1])), "moveDirectory");
-  if (is("delete") && n == 1)
-    return check(BQFileUtils::deleteDir(arg(a[0]), true), "deleteDir");
-  if (is("tempfile") && n <= 2)
-    return cmdTempFile(n, a);
-  if (is("self") && n == 0)
-    return cmdSelf(argv[0]);
-  if (is("tokens") && n == 2)
-    return cmdTokens(a[0], a[1]);
-  if (is("convert") && n >= 1)
-    return cmdConvert(a[0], n - 1, a + 1);
-  if (is("count") && n >= 1)
-    return cmdCount(n, a);
-  return usage();
+int run(int argc, char** argv) {
+  if (argc < 2) {
+    printUsage(stderr);
+    return 2;
+  }
+  const char* name = argv[1];
+  if (!std::strcmp(name, "--help") || !std::strcmp(name, "-h")) {
+    printUsage(stdout);
+    return 0;
+  }
+  if (!std::strcmp(name, "--version")) {
+    std::printf("bqtool (Brackwell) %s\n", BRACKWELL_VERSION_STRING);
+    return 0;
+  }
+  for (Command const& c : kCommands) {
+    if (std::strcmp(name, c.name) != 0)
+      continue;
+    int n = argc - 2;
+    if (n < c.min)
+      return usageError(c, "missing %s", missingWords(c.args, n).c_str());
+    if (c.max >= 0 && n > c.max)
+      return usageError(c, "too many arguments (from '%s' on)", argv[2 + c.max]);
+    return c.run(Call{c, n, argv + 2, argv[0]});
+  }
+  std::fprintf(stderr, "bqtool: unknown command '%s'\n", name);
+  printUsage(stderr);
+  return 2;
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 # Copies a real directory tree with `bqtool copy` and compares the copy with
 # the original using `diff -r`; then checks the file count reported by
 # `bqtool files` and `bqtool count`, removes the copy with `bqtool delete`,
-# and checks that copying a missing directory fails by name.
+# and checks the messages and exit codes of a failure and of a usage error.
 #
 #   sh tests/integration_copy.sh path/to/bqtool
 #
@@ -53,11 +53,17 @@ set -- $(cat "$tmp/count.txt")
 "$bqtool" delete "$tmp/out" || fail "bqtool delete exited $?"
 [ ! -e "$tmp/out" ] || fail "bqtool delete left $tmp/out"
 
-if "$bqtool" copy "$tmp/missing" "$tmp/never" 2>"$tmp/err.txt"; then
-  fail "copying a missing directory succeeded"
-fi
-grep -q BQ_STS_DirectoryNotFound "$tmp/err.txt" ||
+# A failure exits 1 and names both paths and the cause; a missing argument
+# exits 2 and shows the command's usage line.
+status=0
+"$bqtool" copy "$tmp/missing" "$tmp/never" 2>"$tmp/err.txt" || status=$?
+[ "$status" -eq 1 ] || fail "copying a missing directory exited $status"
+[ "$(cat "$tmp/err.txt")" = "bqtool: cannot copy '$tmp/missing' to '$tmp/never': not a directory, or cannot be listed" ] ||
   fail "missing source reported as '$(cat "$tmp/err.txt")'"
 [ ! -e "$tmp/never" ] || fail "failed copy left its target behind"
+status=0
+"$bqtool" copy "$src" 2>"$tmp/err.txt" || status=$?
+[ "$status" -eq 2 ] && [ "$(cat "$tmp/err.txt")" = "bqtool: copy: missing DST
+usage: bqtool copy SRC DST" ] || fail "copy without DST exited $status with '$(cat "$tmp/err.txt")'"
 
 echo "integration_copy: OK ($expected files)"
