@@ -32,7 +32,6 @@ using namespace Brackwell;
 
 using bqtest::content;
 using bqtest::exists;
-using bqtest::openFds;
 using bqtest::P;
 
 namespace {
@@ -139,30 +138,6 @@ TEST(RealFaults, CopyOntoFullDevice) {
   EXPECT_EQ(data, bqtest::TempTree::read(t.path("src")));
   // A 10-byte copy fails only in the final flush (see above) and so is not
   // checked here.
-}
-
-// RLIMIT_NOFILE just above the descriptors in use: room for the source
-// stream only, or for none. copyFile fails cleanly and leaks nothing.
-TEST(RealFaults, TooFewDescriptorsForCopyFile) {
-  for (int room : {1, 0}) {
-    bqtest::TempTree t;
-    t.write("src", content(3000, 3));
-    EXPECT_EQ("", inChild([&]() -> std::string {
-      int before = openFds();
-      int lowest = ::dup(0);
-      ::close(lowest);
-      struct rlimit old;
-      ::getrlimit(RLIMIT_NOFILE, &old);
-      struct rlimit rl = {rlim_t(lowest + room), old.rlim_max};
-      CHILD_CHECK(::setrlimit(RLIMIT_NOFILE, &rl) == 0);
-      BQ_STATUS st = BQFileUtils::copyFile(P(t.path("src")), P(t.path("dst")));
-      CHILD_CHECK(::setrlimit(RLIMIT_NOFILE, &old) == 0);
-      CHILD_CHECK(st == 1);
-      CHILD_CHECK(!exists(t.path("dst")));
-      CHILD_CHECK(openFds() == before);
-      return "";
-    })) << "room " << room;
-  }
 }
 
 // Names whose bytes are not UTF-8 and names of the longest legal length go
@@ -327,42 +302,6 @@ void removeChain(std::string const& top) {
     if (!more || ::rename(next.c_str(), top.c_str()) != 0)
       return;
   }
-}
-
-// Too few descriptors for copyDirectory, which keeps one stream per level
-// open: a clean failure, rollback, nothing leaked. RecurseFiles and
-// deleteDir hold no stream while they descend and still do their job.
-TEST(RealFaults, TooFewDescriptorsForDeepTree) {
-  bqtest::TempTree t;
-  buildChain(t.path("deep"), 40, true);
-  Snapshot const src = snapshot(t.path("deep"));
-  EXPECT_EQ("", inChild([&]() -> std::string {
-    int before = openFds();
-    int lowest = ::dup(0);
-    ::close(lowest);
-    struct rlimit old, rl;
-    ::getrlimit(RLIMIT_NOFILE, &old);
-    rl = {rlim_t(lowest + 10), old.rlim_max};
-    CHILD_CHECK(::setrlimit(RLIMIT_NOFILE, &rl) == 0);
-    BQ_STATUS copy =
-        BQFileUtils::copyDirectory(P(t.path("deep")), P(t.path("copy")));
-    rl.rlim_cur = rlim_t(lowest + 3);
-    CHILD_CHECK(::setrlimit(RLIMIT_NOFILE, &rl) == 0);
-    std::vector<BQFileSpec> files;
-    BQ_STATUS walk = BQFileUtils::RecurseFiles(P(t.path("deep")), files);
-    CHILD_CHECK(::setrlimit(RLIMIT_NOFILE, &old) == 0);
-    CHILD_CHECK(copy == 1 || copy == 3032 || copy == 3033);
-    CHILD_CHECK(!exists(t.path("copy")));
-    CHILD_CHECK(snapshot(t.path("deep")) == src);
-    CHILD_CHECK(walk == 0 && files.size() == 40);
-    CHILD_CHECK(openFds() == before);
-    CHILD_CHECK(::setrlimit(RLIMIT_NOFILE, &rl) == 0);
-    BQ_STATUS del = BQFileUtils::deleteDir(P(t.path("deep")), true);
-    CHILD_CHECK(::setrlimit(RLIMIT_NOFILE, &old) == 0);
-    CHILD_CHECK(del == 0 && !exists(t.path("deep")));
-    CHILD_CHECK(openFds() == before);
-    return "";
-  }));
 }
 
 // The sentinel next to every hostile tree: a directory outside it, reached

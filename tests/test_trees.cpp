@@ -15,7 +15,6 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -72,11 +71,6 @@ std::map<std::string, std::string> snapshot(std::string const& root) {
   std::map<std::string, std::string> out;
   snap(root, "", out);
   return out;
-}
-
-// As user 65534 in a tree whose root that user may write to.
-template <class F> int asNobodyOpenRoot(bqtest::TempTree const& t, F body) {
-  return bqtest::asNobody(t, body, 0777);
 }
 
 // A tree with every kind of entry the listing rule distinguishes.
@@ -182,19 +176,67 @@ TEST(GetContents, FailuresAppendNothing) {
   EXPECT_EQ(std::vector<std::string>{"./empty"}, names(d));
 }
 
-TEST(GetContents, UnreadableDirectoryAsNobody) {
-  if (::geteuid() != 0)
+// Permissions, as a user that root's bypass does not cover. A directory
+// that may be read but not searched (ns) fails every status read of its
+// entries, so every operation passes them all over, although readdir()
+// reports a file, a directory and a link among them; one that may be
+// searched but not read (nr) cannot be listed; in one that may not be
+// written (ro) nothing can be removed. A copy that fails leaves no target.
+TEST(Listing, PermissionsAsNobody) {
+  if (!bqtest::canDropUser())
     GTEST_SKIP() << "needs root to change user";
   bqtest::TempTree t;
-  t.mkdir("locked");
-  t.write("locked/f", "x");
-  ::chmod(t.path("locked").c_str(), 0311); // searchable, not readable
-  int rc = asNobodyOpenRoot(t, [&] {
-    List f, d;
-    int st = BQFileUtils::getContents(P(t.path("locked")), f, d);
-    return st == 3033 && f.empty() ? 0 : 1;
-  });
-  EXPECT_EQ(0, rc);
+  t.write("a/top", "t");
+  t.write("a/ns/f", "f");
+  t.mkdir("a/ns/d");
+  ::symlink("f", t.path("a/ns/l").c_str());
+  t.write("b/f", "f");
+  t.write("b/nr/f", "f");
+  t.write("c/ro/f", "f");
+  for (char const* d : {"a", "b", "c"})
+    ::chmod(t.path(d).c_str(), 0777);
+  ::chmod(t.path("a/ns").c_str(), 0666);
+  ::chmod(t.path("b/nr").c_str(), 0333);
+  ::chmod(t.path("c/ro").c_str(), 0555);
+  auto const list = [&](std::string const& d) {
+    List f, s;
+    int st = BQFileUtils::getContents(P(t.path(d)), f, s);
+    return std::to_string(st) + ":" + std::to_string(f.size() + s.size());
+  };
+  auto const walk = [&](std::string const& d) {
+    List f;
+    int st = BQFileUtils::RecurseFiles(P(t.path(d)), f);
+    return std::to_string(st) + ":" + (f.size() == 1 ? f[0].utf8() : "?");
+  };
+  auto const del = [&](std::string const& d) {
+    return std::to_string(BQFileUtils::deleteDir(P(t.path(d)), true));
+  };
+  int rc = bqtest::asNobody(t, [&] {
+    std::pair<std::string, std::string> const rows[] = {
+        {list("a/ns"), "0:0"},
+        {list("b/nr"), "3033:0"},
+        {walk("a"), "0:" + t.path("a/top")},
+        {walk("b"), "3033:" + t.path("b/f")},
+        {std::to_string(BQFileUtils::copyDirectory(P(t.path("a")),
+                                                   P(t.path("ca")))),
+         "0"},
+        {std::to_string(BQFileUtils::copyDirectory(P(t.path("b")),
+                                                   P(t.path("out/cb")))) +
+             (exists(t.path("out/cb")) ? " left" : ""),
+         "3033"},
+        {del("a/ns"), "3030"},
+        {del("b/nr"), "3033"},
+        {del("c/ro"), "3030"}};
+    for (std::size_t i = 0; i < std::size(rows); ++i)
+      if (rows[i].first != rows[i].second)
+        return int(i) + 1;
+    std::map<std::string, std::string> copied = {{"/top", "t"},
+                                                 {"/ns", "<dir>"}};
+    return snapshot(t.path("ca")) == copied ? 0 : 50;
+  }, 0777);
+  EXPECT_EQ(0, rc) << "the failing row, counted from 1";
+  for (char const* f : {"a/ns/f", "b/nr/f", "c/ro/f"})
+    EXPECT_TRUE(exists(t.path(f))) << f;
 }
 
 TEST(RecurseFiles, PreOrderAndFailureKeepsWhatWasFound) {
@@ -236,23 +278,6 @@ TEST(RecurseFiles, LinkCycleEndsButOtherLinksAreFollowed) {
   std::string r = t.path("r/");
   EXPECT_EQ(sorted({r + "a/b/x", r + "a/toc/y", r + "c/y"}),
             sorted(names(files)));
-}
-
-TEST(RecurseFiles, UnreadableSubdirectoryAsNobody) {
-  if (::geteuid() != 0)
-    GTEST_SKIP() << "needs root to change user";
-  bqtest::TempTree t;
-  t.mkdir("r/locked");
-  t.write("r/f", "x");
-  ::chmod(t.path("r").c_str(), 0755);
-  ::chmod(t.path("r/locked").c_str(), 0311);
-  int rc = asNobodyOpenRoot(t, [&] {
-    List f;
-    int st = BQFileUtils::RecurseFiles(P(t.path("r")), f);
-    return st == 3033 && names(f) == std::vector<std::string>{t.path("r/f")}
-               ? 0 : 1;
-  });
-  EXPECT_EQ(0, rc);
 }
 
 TEST(DeleteDir, NotRecursive) {
@@ -300,25 +325,6 @@ TEST(DeleteDir, RecursiveLeavesFifoAndDanglingLink) {
   for (std::string rel : {"missing", "b/g"})
     EXPECT_EQ(3033, BQFileUtils::deleteDir(P(t.path(rel)), true)) << rel;
   EXPECT_TRUE(exists(t.path("b/g")));
-}
-
-TEST(DeleteDir, RecursiveWithoutPermissionAsNobody) {
-  if (::geteuid() != 0)
-    GTEST_SKIP() << "needs root to change user";
-  bqtest::TempTree t;
-  t.mkdir("r/ro");
-  t.mkdir("r/locked");
-  t.write("r/ro/f", "x");
-  ::chmod(t.path("r").c_str(), 0777);
-  ::chmod(t.path("r/ro").c_str(), 0555);       // cannot unlink inside
-  ::chmod(t.path("r/locked").c_str(), 0333);   // cannot list
-  int rc = asNobodyOpenRoot(t, [&] {
-    int a = BQFileUtils::deleteDir(P(t.path("r/ro")), true);
-    int b = BQFileUtils::deleteDir(P(t.path("r/locked")), true);
-    return a == 3030 && b == 3033 ? 0 : 1;
-  });
-  EXPECT_EQ(0, rc);
-  EXPECT_TRUE(exists(t.path("r/ro/f")));
 }
 
 TEST(CopyDirectory, CopiesFilesAndDirectoriesFollowingLinks) {
@@ -379,37 +385,6 @@ TEST(CopyDirectory, RollbackIntoExistingTargetKeepsItsEntries) {
   EXPECT_EQ(4u, after.size());
 }
 
-TEST(CopyDirectory, UnreadableEntriesAsNobodyLeaveNoTarget) {
-  if (::geteuid() != 0)
-    GTEST_SKIP() << "needs root to change user";
-  bqtest::TempTree t;
-  t.mkdir("src/locked");
-  t.mkdir("src2/deep");
-  t.write("src/ok", "ok");
-  t.write("src/secret", "s");
-  t.write("src2/deep/f", "f");
-  t.mkdir("src2/deep/locked");
-  ::chmod(t.path("src").c_str(), 0755);
-  ::chmod(t.path("src2").c_str(), 0755);
-  ::chmod(t.path("src2/deep").c_str(), 0755);
-  ::chmod(t.path("src/secret").c_str(), 0600);
-  ::chmod(t.path("src2/deep/locked").c_str(), 0311);
-  int rc = asNobodyOpenRoot(t, [&] {
-    int a = BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("out/t")));
-    int b = BQFileUtils::copyDirectory(P(t.path("src2")), P(t.path("t2")));
-    // Another parent: rename() needs write access to the source itself.
-    int c = BQFileUtils::moveDirectory(P(t.path("src")), P(t.path("out/t3")));
-    return (a == 1 ? 0 : 1) | (b == 3033 ? 0 : 2) | (c == 3031 ? 0 : 4);
-  });
-  EXPECT_EQ(0, rc);
-  EXPECT_FALSE(exists(t.path("out/t")));
-  EXPECT_TRUE(exists(t.path("out"))); // made ancestors stay
-  EXPECT_FALSE(exists(t.path("t2")));
-  EXPECT_FALSE(exists(t.path("out/t3")));
-  EXPECT_EQ("s", bqtest::TempTree::read(t.path("src/secret")));
-  EXPECT_EQ("ok", bqtest::TempTree::read(t.path("src/ok")));
-}
-
 TEST(CopyDirectory, CyclesAndCopiesIntoItselfStayBounded) {
   bqtest::TempTree t;
   t.mkdir("r/a");
@@ -426,29 +401,77 @@ TEST(CopyDirectory, CyclesAndCopiesIntoItselfStayBounded) {
   EXPECT_LE(s.size(), 6u);
 }
 
-TEST(CopyDirectory, DeeperThanDescriptorLimitFailsAndRollsBack) {
-  bqtest::TempTree t;
-  std::string rel = "src";
-  for (int i = 0; i < 40; ++i)
-    rel += "/d";
-  t.mkdir(rel);
-  t.write(rel + "/leaf", "leaf");
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    struct rlimit lim = {24, 24};
-    if (::setrlimit(RLIMIT_NOFILE, &lim) != 0)
-      ::_exit(10);
-    int before = openFds();
-    int st = BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("dst")));
-    int code = (st == 3033 || st == 1) ? 0 : 1;
-    code |= exists(t.path("dst")) ? 2 : 0;
-    code |= openFds() != before ? 4 : 0;
-    ::_exit(code);
+// Sets RLIMIT_NOFILE so that exactly `free` descriptor numbers below it are
+// unused (the limit caps numbers, so holes below the highest open one count).
+bool leaveFree(int free, rlimit const& old) {
+  for (int fd = 0, seen = 0; fd < int(old.rlim_cur); ++fd)
+    if (::fcntl(fd, F_GETFD) < 0 && ++seen == free) {
+      rlimit rl = {rlim_t(fd) + 1, old.rlim_max};
+      return ::setrlimit(RLIMIT_NOFILE, &rl) == 0;
+    }
+  return false;
+}
+
+// Copies and moves that run out of descriptors fail with the failing step's
+// status and roll back completely; removal and walking need only one free
+// descriptor. "flat" is src/f; "nested" is src/d/f, whose copy holds two
+// directory streams before it opens f. A move goes to a target whose parent
+// is missing, or to a non-empty one, so rename() fails and it copies.
+TEST(Descriptors, TreeOperationsWithOneToThreeFreeSlots) {
+  enum Op { Copy, Move, Delete, Walk };
+  struct Case { Op op; bool nested; int free; bool existing; int status; };
+  std::vector<Case> cases;
+  int const copyStatus[2][3] = {{1, 1, 0}, {3033, 1, 1}};
+  for (bool nested : {false, true})
+    for (int free = 1; free <= 3; ++free)
+      for (bool existing : {false, true}) {
+        int c = copyStatus[nested][free - 1];
+        cases.push_back({Copy, nested, free, existing, c});
+        cases.push_back({Move, nested, free, existing, c == 0 ? 0 : 3031});
+      }
+  for (bool nested : {false, true}) {
+    cases.push_back({Delete, nested, 1, false, 0});
+    cases.push_back({Walk, nested, 1, false, 0});
   }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(0, WEXITSTATUS(status));
+  for (Case const& c : cases) {
+    bqtest::TempTree t;
+    t.write(c.nested ? "src/d/f" : "src/f", "data");
+    t.write("old/keep", "k");
+    t.write("old/d/k", "k");
+    std::string const src = t.path("src");
+    std::string const dst = c.existing ? t.path("old") : t.path("mv/x");
+    auto const before = snapshot(src), old = snapshot(t.path("old"));
+    int rc = bqtest::inChild([&] {
+      int const fds = openFds();
+      rlimit lim;
+      ::getrlimit(RLIMIT_NOFILE, &lim);
+      if (!leaveFree(c.free, lim))
+        return 99;
+      List files;
+      int st = c.op == Copy   ? BQFileUtils::copyDirectory(P(src), P(dst))
+               : c.op == Move ? BQFileUtils::moveDirectory(P(src), P(dst))
+               : c.op == Delete ? BQFileUtils::deleteDir(P(src), true)
+                                : BQFileUtils::RecurseFiles(P(src), files);
+      ::setrlimit(RLIMIT_NOFILE, &lim);
+      auto expected = c.existing ? old : decltype(old){};
+      expected.insert(before.begin(), before.end());
+      bool const gone = c.op == Delete || (c.op == Move && st == 0);
+      int bad = st != c.status ? 1 : 0;
+      bad |= openFds() != fds ? 2 : 0;
+      bad |= (gone ? exists(src) : snapshot(src) != before) ? 4 : 0;
+      if (c.op == Copy || c.op == Move) {
+        if (st == 0)
+          bad |= snapshot(dst) != expected ? 8 : 0;
+        else
+          bad |= (c.existing ? snapshot(dst) != old : exists(dst)) ? 8 : 0;
+      }
+      bad |= c.op == Walk && files.size() != 1 ? 16 : 0;
+      return bad;
+    });
+    EXPECT_EQ(0, rc) << "op " << c.op << (c.nested ? " nested" : " flat")
+                     << ", " << c.free << " free, "
+                     << (c.existing ? "existing" : "new") << " target";
+  }
 }
 
 TEST(MoveDirectory, RenameCrossFileSystemAndFailures) {
@@ -476,23 +499,6 @@ TEST(MoveDirectory, RenameCrossFileSystemAndFailures) {
   EXPECT_FALSE(exists(t.path("b")));
   EXPECT_EQ("f", bqtest::TempTree::read(t.path("m/s/f")));
   EXPECT_EQ("o", bqtest::TempTree::read(t.path("m/old")));
-}
-
-TEST(MoveDirectory, AcrossFileSystemsCopiesAndDeletes) {
-  bqtest::TempTree t;
-  struct stat a, b;
-  char dir[] = "/dev/shm/bqtrees.XXXXXX";
-  if (::stat(t.root().c_str(), &a) != 0 || ::stat("/dev/shm", &b) != 0 ||
-      a.st_dev == b.st_dev || !::mkdtemp(dir))
-    GTEST_SKIP() << "no second file system at /dev/shm";
-  t.mkdir("s/d");
-  t.write("s/d/f", std::string(3000, 'q'));
-  auto src = snapshot(t.path("s"));
-  std::string there = std::string(dir) + "/moved";
-  EXPECT_EQ(0, BQFileUtils::moveDirectory(P(t.path("s")), P(there)));
-  EXPECT_FALSE(exists(t.path("s")));
-  EXPECT_EQ(src, snapshot(there));
-  bqtest::removeTree(dir);
 }
 
 TEST(TreesAlloc, ListsOnlyGrowAndNothingStrayIsLeft) {

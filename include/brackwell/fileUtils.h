@@ -207,11 +207,20 @@ public:
   /// classified by stat(), links followed: a link to a directory is listed
   /// as a directory, a link to a file as a file; FIFOs, sockets, devices,
   /// dangling links and entries whose joined path is too long for stat()
-  /// (PATH_MAX bytes or more) are in neither list. The trees below list
+  /// (PATH_MAX bytes or more) are in neither list, and so is every entry of
+  /// a directory that may be read but not searched. The trees below list
   /// entries by the same rule.
   ///
   ///   dir holding f, .h, sub/, fifo => files += dir/f, dir/.h;
   ///                                    directories += dir/sub
+  ///
+  /// An entry that the directory reports as a regular file is taken as one
+  /// without a status read once a status read inside that directory has
+  /// shown it searchable, which gives what stat() would give with one
+  /// exception: something other than a regular file mounted over a regular
+  /// file's name is listed as a file (as find lists it). copyDirectory
+  /// checks the stream it opens and passes such an entry over; deleteDir
+  /// fails on it (BQ_STS_FileDeleteFailed).
   /// The lists are only appended to. A path that cannot be built throws
   /// BQUtilException (code 8); what was appended before stays.
   /// @returns 0, or BQ_STS_DirectoryNotFound (no directory, or it cannot be
@@ -241,9 +250,10 @@ public:
   /// only when it is still the directory that was listed, and files are
   /// removed relative to a checked descriptor). FIFOs, sockets, devices and
   /// dangling links are left, and the directory holding one then fails to
-  /// go (BQ_STS_FileDeleteFailed). What was deleted before a failure, or
-  /// before a BQUtilException (code 8, a name that cannot be kept), stays
-  /// deleted.
+  /// go (BQ_STS_FileDeleteFailed). At most one descriptor is open at any
+  /// moment, so a deletion (and a copy's rollback) works with a single free
+  /// one. What was deleted before a failure, or before a BQUtilException
+  /// (code 8, a path that cannot be built), stays deleted.
   /// @returns 0; BQ_STS_FileDeleteFailed when an entry or a directory
   /// cannot be removed (not recursive: also a non-empty or missing one);
   /// BQ_STS_DirectoryNotFound (recursive only) when a directory cannot be
@@ -256,8 +266,9 @@ public:
   /// followed; other entries are passed over. A directory already on the
   /// current descent path, on the source or the target side, is not entered
   /// again, so a link cycle or a target inside the source cannot make the
-  /// copy grow without bound. One directory stream is held per level, so a
-  /// tree deeper than the descriptor limit fails (and is rolled back).
+  /// copy grow without bound. One directory stream is held per level, plus
+  /// the two files being copied, so a tree deeper than the descriptor limit
+  /// fails with the failing step's status (and is rolled back).
   ///
   /// Rollback, after a failing entry or a BQUtilException (rethrown): only
   /// what the call created is removed, deepest first. A target that did not
@@ -275,7 +286,9 @@ public:
   /// copyDirectory then a recursive deleteDir of the source, whose failure
   /// is ignored (what could not be deleted stays). A target inside the
   /// source (or below an existing ancestor inside it) is refused before
-  /// anything is copied, since deleting the source would delete the copy.
+  /// anything is copied, since deleting the source would delete the copy;
+  /// so is a target whose place cannot be established (the climb from its
+  /// nearest existing ancestor through ".." to the root fails).
   /// When the copy fails the source is untouched and the copy rolled back.
   ///
   ///   /t/a -> /t/b            => 0, renamed

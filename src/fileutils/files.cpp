@@ -5,6 +5,9 @@
 //
 //===----------------------------------------------------------------------===//
 #include "brackwell/fileUtils.h"
+#include "fileutils/fileCopy.h"
+#include "fileutils/status.h"
+#include "text/buffers.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +19,8 @@
 
 namespace Brackwell {
 
+using detail::statPath;
+
 namespace {
 
 // Size of the heap buffer that copyFile moves data through.
@@ -25,8 +30,7 @@ constexpr std::size_t kCopyBufferSize = 1024;
 constexpr std::size_t kStreamBufferSize = 256 * 1024;
 
 // The stdio buffer size for copying a file of `fileSize` bytes: the whole
-// file (and the read that finds its end) when it is small, so that a tree
-// of small files does not grow and shrink the heap for every file, and
+// file (and the read that finds its end) when it is small, and
 // kStreamBufferSize otherwise.
 std::size_t streamBufferSize(off_t fileSize) {
   constexpr std::size_t kPage = 4096;
@@ -35,38 +39,71 @@ std::size_t streamBufferSize(off_t fileSize) {
   return (static_cast<std::size_t>(fileSize) / kPage + 1) * kPage;
 }
 
-// A stdio buffer of `size` bytes for one stream, installed with setvbuf
-// before the stream's first read or write and released when this object
-// goes, which is after the stream is closed (declare it after the stream
-// has been opened and close the stream before it goes out of scope).
-class StreamBuffer {
-public:
-  StreamBuffer(std::FILE* stream, std::size_t size)
-      : m_buffer(static_cast<char*>(std::malloc(size))) {
-    if (m_buffer != nullptr &&
-        std::setvbuf(stream, m_buffer, _IOFBF, size) != 0) {
-      std::free(m_buffer);
-      m_buffer = nullptr;
-    }
+} // namespace
+
+namespace detail {
+
+CopyBuffers::~CopyBuffers() { std::free(m_streams); }
+
+void CopyBuffers::install(std::FILE* in, std::FILE* out, off_t fileSize) {
+  // Large stdio buffers let each stream move data in few system calls while
+  // the copy loop keeps its 1024-byte buffer. A buffer that has grown for
+  // one file serves every smaller one after it.
+  std::size_t const size = streamBufferSize(fileSize);
+  if (size > m_streamSize) {
+    std::free(m_streams);
+    m_streams = static_cast<char*>(std::malloc(2 * size));
+    m_streamSize = m_streams != nullptr ? size : 0;
   }
-  ~StreamBuffer() { std::free(m_buffer); }
-  StreamBuffer(StreamBuffer const&) = delete;
-  StreamBuffer& operator=(StreamBuffer const&) = delete;
-
-private:
-  char* m_buffer;
-};
-
-// stat() of a path's UTF-8 text; false for the null value. On 64-bit Linux
-// struct stat already carries 64-bit sizes and times.
-bool statPath(BQFileSpec const& path, struct stat& st) {
-  char const* p = path.utf8();
-  if (p == nullptr)
-    return false;
-  return ::stat(p, &st) == 0;
+  if (m_streams == nullptr)
+    return;
+  std::setvbuf(in, m_streams, _IOFBF, m_streamSize);
+  std::setvbuf(out, m_streams + m_streamSize, _IOFBF, m_streamSize);
 }
 
-} // namespace
+char* CopyBuffers::chunk() {
+  if (!m_chunk)
+    m_chunk = newArray<char>(kCopyBufferSize);
+  return m_chunk.get();
+}
+
+BQ_STATUS copyStreams(std::FILE* in, std::FILE* out, off_t fileSize,
+                      CopyBuffers& buffers) {
+  buffers.install(in, out, fileSize);
+  char* buffer = buffers.chunk();
+  if (buffer == nullptr) {
+    std::fclose(in);
+    std::fclose(out);
+    return BQ_STS_OutOfMemory;
+  }
+  BQ_STATUS result = BQ_STS_Success;
+  for (;;) {
+    std::size_t got = std::fread(buffer, 1, kCopyBufferSize, in);
+    std::size_t put = std::fwrite(buffer, 1, got, out);
+    if (put != got) {
+      result = BQ_STS_Failure;
+      break;
+    }
+    // A read error (a directory as source, an I/O error) would otherwise
+    // never reach end of file.
+    if (std::ferror(in)) {
+      result = BQ_STS_Failure;
+      break;
+    }
+    if (std::feof(in))
+      break;
+  }
+  // The target's stream holds up to a whole stdio buffer that no fwrite has
+  // handed to the system yet; a write that fails there (a full disk, a file
+  // size limit) is a failed write like any other, not a silent loss.
+  if (result == BQ_STS_Success && std::fflush(out) != 0)
+    result = BQ_STS_Failure;
+  std::fclose(in);
+  std::fclose(out);
+  return result;
+}
+
+} // namespace detail
 
 bool BQFileUtils::fileExists(BQFileSpec const& path) {
   struct stat st;
@@ -195,45 +232,8 @@ BQ_STATUS BQFileUtils::copyFile(BQFileSpec const& source,
     std::fclose(in);
     return BQ_STS_Failure;
   }
-  // Large stdio buffers let each stream move data in few system calls
-  // while the copy loop itself keeps its 1024-byte buffer. They are plain
-  // stdio buffers: when one cannot be had, the stream keeps its own.
-  std::size_t const streamSize = streamBufferSize(srcStat.st_size);
-  StreamBuffer inBuffer(in, streamSize);
-  StreamBuffer outBuffer(out, streamSize);
-  char* buffer = new (std::nothrow) char[kCopyBufferSize];
-  if (buffer == nullptr) {
-    std::fclose(in);
-    std::fclose(out);
-    return BQ_STS_OutOfMemory;
-  }
-
-  BQ_STATUS result = BQ_STS_Success;
-  for (;;) {
-    std::size_t got = std::fread(buffer, 1, kCopyBufferSize, in);
-    std::size_t put = std::fwrite(buffer, 1, got, out);
-    if (put != got) {
-      result = BQ_STS_Failure;
-      break;
-    }
-    // A read error (a directory as source, an I/O error) would otherwise
-    // never reach end of file.
-    if (std::ferror(in)) {
-      result = BQ_STS_Failure;
-      break;
-    }
-    if (std::feof(in))
-      break;
-  }
-  // The target's stream holds up to a whole stdio buffer that no fwrite has
-  // handed to the system yet; a write that fails there (a full disk, a file
-  // size limit) is a failed write like any other, not a silent loss.
-  if (result == BQ_STS_Success && std::fflush(out) != 0)
-    result = BQ_STS_Failure;
-  delete[] buffer;
-  std::fclose(in);
-  std::fclose(out);
-  return result;
+  detail::CopyBuffers buffers; // outlives the streams, closed by the copy
+  return detail::copyStreams(in, out, srcStat.st_size, buffers);
 }
 
 BQ_STATUS BQFileUtils::moveFile(BQFileSpec const& source,
