@@ -140,12 +140,13 @@ __attribute__((format(printf, 2, 3))) int usageError(Command const& c, const cha
   return 2;
 }
 
-/// The words of an argument list that a call with `given` arguments lacks:
-/// for "SRC DST" and 1, "DST".
-std::string missingWords(const char* args, int given) {
+/// The words of a command's argument list that a call with `given`
+/// arguments lacks: for "SRC DST" and 1, "DST"; for "FORM UNIT..." (one
+/// argument required) and 0, "FORM".
+std::string missingWords(Command const& c, int given) {
   std::string out;
   int index = 0;
-  for (const char* p = args; *p;) {
+  for (const char* p = c.args; *p && index < c.min;) {
     while (*p == ' ' || *p == '[' || *p == ']')
       ++p;
     const char* end = p;
@@ -515,7 +516,7 @@ int run(int argc, char** argv) {
       continue;
     int n = argc - 2;
     if (n < c.min)
-      return usageError(c, "missing %s", missingWords(c.args, n).c_str());
+      return usageError(c, "missing %s", missingWords(c, n).c_str());
     if (c.max >= 0 && n > c.max)
       return usageError(c, "too many arguments (from '%s' on)", argv[2 + c.max]);
     return c.run(Call{c, n, argv + 2, argv[0]});
