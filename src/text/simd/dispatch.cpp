@@ -21,12 +21,15 @@ namespace {
 
 // Entries in the order of KernelSet: utf8To16, utf8To32, utf16To8,
 // utf32To8, utf16To32, utf32To16.
-const KernelSet kSse = {"sse",   nullptr, nullptr, nullptr,
-                        nullptr, nullptr, nullptr};
-const KernelSet kAvx2 = {"avx2",  nullptr, nullptr, nullptr,
-                         nullptr, nullptr, nullptr};
-const KernelSet kAvx512 = {"avx512", nullptr, nullptr, nullptr,
-                           nullptr,  nullptr, nullptr};
+const KernelSet kSse = {"sse",        nullptr,      nullptr,
+                        sseUtf16To8,  sseUtf32To8,  sseUtf16To32,
+                        sseUtf32To16};
+const KernelSet kAvx2 = {"avx2",        nullptr,       nullptr,
+                         avx2Utf16To8,  avx2Utf32To8,  avx2Utf16To32,
+                         avx2Utf32To16};
+const KernelSet kAvx512 = {"avx512",        nullptr,         nullptr,
+                           avx512Utf16To8,  avx512Utf32To8,  avx512Utf16To32,
+                           avx512Utf32To16};
 
 bool hasSse() {
   __builtin_cpu_init();
