@@ -22,10 +22,8 @@ protected:
 
 int main() {
   BQFileSpec p("/usr/include/", "stdio.h", BQFileSpec::ENCODING_UTF8);
-  if (std::strcmp(p.utf8(), "/usr/include/stdio.h") != 0)
-    return 1;
   if (std::strcmp(p.dirname().utf8(), "/usr/include") != 0)
-    return 2;
+    return 1;
   const UTF8 src[] = {0xE2, 0x82, 0xAC};
   const UTF8* s = src;
   UTF16 out[2];
@@ -36,9 +34,6 @@ int main() {
     return 3;
   if (!BQFileUtils::isDirectory(BQFileSpec("/", BQFileSpec::ENCODING_UTF8)))
     return 4;
-  BQUtilMutex m;
-  if (m.lock() != BQ_STS_Success || m.unlock() != BQ_STS_Success)
-    return 5;
   Answer a;
   if (a.execute() != BQ_STS_Success || a.interrupt() != BQ_STS_Success ||
       a.getTaskReturnValue() != 42)
