@@ -2,12 +2,19 @@
 // against ICU, glibc iconv, std::codecvt and memcpy of the same bytes.
 // Each benchmark's name is "<operation>/<peer>/<text>"; bytes/s counts the
 // UTF-8 size of the text, so every row of one text compares alike.
+// "brackwell-sse" rows force the SSE kernel set through the library's
+// internal entry point, so that machines without AVX2 are known too; the
+// "utf8_to_utf16_short" rows convert the text cut into pieces of about 48
+// bytes, one call per piece, as paths and names are converted.
 #include <brackwell/ConvertUTF.h>
+
+#include "text/convert_impl.h"
 
 #include <benchmark/benchmark.h>
 #include <unicode/ustring.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <codecvt>
 #include <cstring>
 #include <iconv.h>
@@ -146,6 +153,91 @@ void BQ_validate(benchmark::State& st, int k) {
       s += *s < 0x80 ? 1 : *s < 0xE0 ? 2 : *s < 0xF0 ? 3 : 4;
     }
     benchmark::DoNotOptimize(ok);
+  });
+}
+
+// The same four operations with the SSE kernel set forced (skipped where
+// the processor lacks it).
+using Brackwell::detail::KernelSet;
+const KernelSet* sse() { return Brackwell::detail::kernelSet("sse"); }
+
+template <class S, class T, class F>
+void forced(benchmark::State& st, Text const& t, std::vector<S> const& src,
+            F fn) {
+  const KernelSet* ks = sse();
+  if (!ks) {
+    st.SkipWithError("no SSE kernel set on this processor");
+    return;
+  }
+  std::vector<T> out(t.u8.size() + 1);
+  loop(st, t, [&] {
+    const S* s = src.data();
+    T* d = out.data();
+    benchmark::DoNotOptimize(fn(&s, s + src.size(), &d, d + out.size(),
+                                strictConversion, ks));
+  });
+}
+std::vector<UTF8> bytes(Text const& t) {
+  return std::vector<UTF8>(t.u8.begin(), t.u8.end());
+}
+void SSE_8to16(benchmark::State& st, int k) {
+  Text const& t = text(k);
+  forced<UTF8, UTF16>(st, t, bytes(t), Brackwell::detail::utf8ToUTF16<true>);
+}
+void SSE_16to8(benchmark::State& st, int k) {
+  Text const& t = text(k);
+  forced<UTF16, UTF8>(st, t, t.u16, Brackwell::detail::utf16ToUTF8<true>);
+}
+void SSE_8to32(benchmark::State& st, int k) {
+  Text const& t = text(k);
+  forced<UTF8, UTF32>(st, t, bytes(t), Brackwell::detail::utf8ToUTF32<true>);
+}
+void SSE_32to8(benchmark::State& st, int k) {
+  Text const& t = text(k);
+  forced<UTF32, UTF8>(st, t, t.u32, Brackwell::detail::utf32ToUTF8<true>);
+}
+
+// The text cut at character boundaries into pieces of about 48 bytes.
+std::vector<std::string> const& pieces(int k) {
+  static std::vector<std::string> cut[4];
+  std::vector<std::string>& v = cut[k];
+  if (v.empty()) {
+    std::string const& s = text(k).u8;
+    for (std::size_t at = 0; at < s.size();) {
+      std::size_t end = std::min(s.size(), at + 48);
+      while (end < s.size() && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80)
+        ++end;
+      v.push_back(s.substr(at, end - at));
+      at = end;
+    }
+  }
+  return v;
+}
+void BQ_short(benchmark::State& st, int k) {
+  Text const& t = text(k);
+  std::vector<std::string> const& p = pieces(k);
+  std::vector<UTF16> out(64);
+  loop(st, t, [&] {
+    for (std::string const& piece : p) {
+      const UTF8* s = reinterpret_cast<const UTF8*>(piece.data());
+      UTF16* d = out.data();
+      benchmark::DoNotOptimize(ConvertUTF8toUTF16(
+          &s, s + piece.size(), &d, d + out.size(), strictConversion));
+    }
+  });
+}
+void ICU_short(benchmark::State& st, int k) {
+  Text const& t = text(k);
+  std::vector<std::string> const& p = pieces(k);
+  std::vector<UChar> out(64);
+  loop(st, t, [&] {
+    for (std::string const& piece : p) {
+      UErrorCode e = U_ZERO_ERROR;
+      int32_t n = 0;
+      u_strFromUTF8(out.data(), static_cast<int32_t>(out.size()), &n,
+                    piece.data(), static_cast<int32_t>(piece.size()), &e);
+      benchmark::DoNotOptimize(n);
+    }
   });
 }
 
@@ -289,6 +381,12 @@ const Row kRows[] = {
     {"utf32_to_utf8", "brackwell", BQ_32to8}, {"utf32_to_utf8", "icu", ICU_32to8},
     {"utf32_to_utf8", "iconv", ICONV_32to8}, {"utf32_to_utf8", "codecvt", CODECVT_32to8},
     {"validate", "brackwell", BQ_validate}, {"validate", "icu", ICU_validate},
+    {"utf8_to_utf16", "brackwell-sse", SSE_8to16},
+    {"utf16_to_utf8", "brackwell-sse", SSE_16to8},
+    {"utf8_to_utf32", "brackwell-sse", SSE_8to32},
+    {"utf32_to_utf8", "brackwell-sse", SSE_32to8},
+    {"utf8_to_utf16_short", "brackwell", BQ_short},
+    {"utf8_to_utf16_short", "icu", ICU_short},
     {"memcpy", "memcpy", MEMCPY},
 };
 

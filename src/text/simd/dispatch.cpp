@@ -21,13 +21,14 @@ namespace {
 
 // Entries in the order of KernelSet: utf8To16, utf8To32, utf16To8,
 // utf32To8, utf16To32, utf32To16.
-const KernelSet kSse = {"sse",        nullptr,      nullptr,
+const KernelSet kSse = {"sse",        sseUtf8To16,  sseUtf8To32,
                         sseUtf16To8,  sseUtf32To8,  sseUtf16To32,
                         sseUtf32To16};
-const KernelSet kAvx2 = {"avx2",        nullptr,       nullptr,
+const KernelSet kAvx2 = {"avx2",        avx2Utf8To16,  avx2Utf8To32,
                          avx2Utf16To8,  avx2Utf32To8,  avx2Utf16To32,
                          avx2Utf32To16};
-const KernelSet kAvx512 = {"avx512",        nullptr,         nullptr,
+// AVX-512 decodes UTF-8 with the AVX2 kernels.
+const KernelSet kAvx512 = {"avx512",        avx2Utf8To16,    avx2Utf8To32,
                            avx512Utf16To8,  avx512Utf32To8,  avx512Utf16To32,
                            avx512Utf32To16};
 
@@ -38,7 +39,7 @@ bool hasSse() {
 
 bool hasAvx2() {
   return hasSse() && __builtin_cpu_supports("avx2") &&
-         __builtin_cpu_supports("bmi2");
+         __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
 }
 
 bool hasAvx512() {
