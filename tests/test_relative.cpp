@@ -45,15 +45,6 @@ int rel(std::string& outText, std::string const& from, std::string const& to) {
   return st;
 }
 
-void check(Row const* rows, std::size_t n) {
-  for (std::size_t k = 0; k < n; ++k) {
-    std::string out;
-    EXPECT_EQ(rows[k].status, rel(out, rows[k].from, rows[k].to))
-        << rows[k].from << " -> " << rows[k].to;
-    EXPECT_EQ(rows[k].out, out) << rows[k].from << " -> " << rows[k].to;
-  }
-}
-
 // "../" once for every component of an absolute path, root included.
 std::string climbOut(std::string const& abs) {
   std::string up = "../";
@@ -65,9 +56,12 @@ std::string climbOut(std::string const& abs) {
 
 } // namespace
 
-TEST(RelativePath, AbsoluteWorkedResultsAndEdgeCases) {
+// Absolute rows, then relative ones under the working directory .../data.
+TEST(RelativePath, WorkedResultsAndEdgeCases) {
   bqtest::TempTree t;
   makeData(t);
+  CwdGuard guard;
+  ASSERT_EQ(0, ::chdir(t.path("data").c_str()));
   std::string const d = t.path("data");
   std::string const r = t.root();
   Row const rows[] = {
@@ -91,20 +85,7 @@ TEST(RelativePath, AbsoluteWorkedResultsAndEdgeCases) {
       {d + "//maps", d + "/maps/n", "../../data/maps/n", 0},
       {d + "/new.img", d + "/x", "../x", 0},
       {"/", "//", ".", 0},
-  };
-  check(rows, sizeof rows / sizeof rows[0]);
-  // Step 3 skipped: an existing absolute base, a missing relative target.
-  std::string out;
-  EXPECT_EQ(0, rel(out, d, "out/x"));
-  EXPECT_EQ(climbOut(d) + "out/x", out);
-}
-
-TEST(RelativePath, RelativeArguments) {
-  bqtest::TempTree t;
-  makeData(t);
-  CwdGuard guard;
-  ASSERT_EQ(0, ::chdir(t.path("data").c_str()));
-  Row const rows[] = {
+      {d, "out/x", climbOut(d) + "out/x", 0}, // only one exists: not placed
       {"maps/n", "maps/o/p", "../o/p", 0}, // n exists, o/p is missing
       {"maps/q", "maps/o/p", "../o/p", 0}, // both missing
       {"maps/q/..", "maps/o", "o", 0},
@@ -118,7 +99,11 @@ TEST(RelativePath, RelativeArguments) {
       {"a/../../b", "c", "../../c", 0},
       {"q/../..", "q/..", "../.", 0}, // the placeholder "." is kept
   };
-  check(rows, sizeof rows / sizeof rows[0]);
+  for (Row const& row : rows) {
+    std::string out;
+    EXPECT_EQ(row.status, rel(out, row.from, row.to)) << row.from << " -> " << row.to;
+    EXPECT_EQ(row.out, out) << row.from << " -> " << row.to;
+  }
 }
 
 // Chosen: an empty or null argument is no directory.
