@@ -27,6 +27,24 @@ namespace Brackwell {
 namespace detail {
 namespace {
 
+// Constants. Left to itself, GCC rebuilds each one at every use inside the
+// loop (a move to a general register and a broadcast); reading it from a
+// table whose address it cannot see makes a use one load, most often folded
+// into the instruction that needs it. Clang keeps them in registers.
+template <std::uint32_t V> BQ_TARGET_AVX2 inline __m256i splat32() {
+#if defined(__clang__)
+  return _mm256_set1_epi32(static_cast<int>(V));
+#else
+  const void* p = Splat<V>::v;
+  __asm__("" : "+r"(p));
+  return _mm256_load_si256(static_cast<const __m256i*>(p));
+#endif
+}
+
+template <std::uint16_t V> BQ_TARGET_AVX2 inline __m256i splat16() {
+  return splat32<V | std::uint32_t{V} << 16>();
+}
+
 BQ_TARGET_AVX2 inline __m256i load(const void* p) {
   return _mm256_loadu_si256(static_cast<const __m256i*>(p));
 }
@@ -48,14 +66,6 @@ BQ_TARGET_AVX2 inline __m256i patterns(const BytePattern& lo,
       _mm_load_si128(reinterpret_cast<const __m128i*>(hi.b)), 1);
 }
 
-BQ_TARGET_AVX2 inline __m256i splat16(int v) {
-  return _mm256_set1_epi16(static_cast<short>(v));
-}
-
-BQ_TARGET_AVX2 inline __m256i splat32(unsigned v) {
-  return _mm256_set1_epi32(static_cast<int>(v));
-}
-
 BQ_TARGET_AVX2 inline bool allOnes(__m256i m) {
   return _mm256_movemask_epi8(m) == -1;
 }
@@ -74,16 +84,16 @@ BQ_TARGET_AVX2 inline unsigned bits16(__m256i m) {
 // Lanes of 32-bit values that are scalar values (not surrogates, at most
 // 0x10FFFF).
 BQ_TARGET_AVX2 inline __m256i scalar32(__m256i v) {
-  const __m256i d = _mm256_sub_epi32(v, splat32(0xD800));
-  const __m256i sur = _mm256_cmpeq_epi32(_mm256_min_epu32(d, splat32(0x7FF)), d);
+  const __m256i d = _mm256_sub_epi32(v, splat32<0xD800>());
+  const __m256i sur = _mm256_cmpeq_epi32(_mm256_min_epu32(d, splat32<0x7FF>()), d);
   const __m256i inRange =
-      _mm256_cmpeq_epi32(_mm256_min_epu32(v, splat32(0x10FFFF)), v);
+      _mm256_cmpeq_epi32(_mm256_min_epu32(v, splat32<0x10FFFF>()), v);
   return _mm256_andnot_si256(sur, inRange);
 }
 
-// Lanes of 32-bit values at most `max`.
-BQ_TARGET_AVX2 inline __m256i atMost32(__m256i v, unsigned max) {
-  return _mm256_cmpeq_epi32(_mm256_min_epu32(v, splat32(max)), v);
+// Lanes of 32-bit values below the surrogates (at most 0xD7FF).
+BQ_TARGET_AVX2 inline __m256i belowSurrogates(__m256i v) {
+  return _mm256_cmpeq_epi32(_mm256_min_epu32(v, splat32<0xD7FF>()), v);
 }
 
 // Packs two registers of 32-bit values below 0x10000 into sixteen 16-bit
@@ -98,17 +108,17 @@ BQ_TARGET_AVX2 inline __m256i pack32(__m256i a, __m256i b) {
 // holds an unpaired surrogate. `len` receives the byte count.
 BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
                                    std::size_t& len) {
-  const __m256i biased = _mm256_xor_si256(u, splat16(0x8000));
-  const __m256i ge80 = _mm256_cmpgt_epi16(biased, splat16(0x807F));
-  __m256i ge800 = _mm256_cmpgt_epi16(biased, splat16(0x87FF));
+  const __m256i biased = _mm256_xor_si256(u, splat16<0x8000>());
+  const __m256i ge80 = _mm256_cmpgt_epi16(biased, splat16<0x807F>());
+  __m256i ge800 = _mm256_cmpgt_epi16(biased, splat16<0x87FF>());
   const __m256i last6 =
-      _mm256_or_si256(_mm256_and_si256(u, splat16(0x3F)), splat16(0x80));
+      _mm256_or_si256(_mm256_and_si256(u, splat16<0x3F>()), splat16<0x80>());
 
   if (none(ge800)) {
     // One or two bytes each (ASCII too: a branch for it costs more in
     // accented text than it saves).
     const __m256i lead2 =
-        _mm256_or_si256(_mm256_srli_epi16(u, 6), splat16(0xC0));
+        _mm256_or_si256(_mm256_srli_epi16(u, 6), splat16<0xC0>());
     const __m256i two = _mm256_or_si256(last6, _mm256_slli_epi16(lead2, 8));
     const __m256i lanes = _mm256_blendv_epi8(u, two, ge80);
     const unsigned m = bits16(ge80);
@@ -123,10 +133,10 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
   }
 
   const __m256i mid6 = _mm256_or_si256(
-      _mm256_and_si256(_mm256_srli_epi16(u, 6), splat16(0x3F)), splat16(0x80));
-  const __m256i hi = _mm256_or_si256(_mm256_srli_epi16(u, 12), splat16(0xE0));
+      _mm256_and_si256(_mm256_srli_epi16(u, 6), splat16<0x3F>()), splat16<0x80>());
+  const __m256i hi = _mm256_or_si256(_mm256_srli_epi16(u, 12), splat16<0xE0>());
   const __m256i sur = _mm256_cmpeq_epi16(
-      _mm256_and_si256(u, splat16(0xF800)), splat16(0xD800));
+      _mm256_and_si256(u, splat16<0xF800>()), splat16<0xD800>());
   if (allOnes(ge800) && none(sur)) {
     // Three bytes each, the common case of CJK text. Units 0-3 and 8-11
     // are in `a`, 4-7 and 12-15 in `b`.
@@ -143,7 +153,7 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
     return 16;
   }
 
-  const __m256i lead2 = _mm256_or_si256(_mm256_srli_epi16(u, 6), splat16(0xC0));
+  const __m256i lead2 = _mm256_or_si256(_mm256_srli_epi16(u, 6), splat16<0xC0>());
   __m256i lo = _mm256_blendv_epi8(
       u,
       _mm256_or_si256(last6,
@@ -151,9 +161,9 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
       ge80);
   int n = 16;
   if (!none(sur)) {
-    const __m256i top6 = _mm256_and_si256(u, splat16(0xFC00));
-    const __m256i high = _mm256_cmpeq_epi16(top6, splat16(0xD800));
-    const __m256i low = _mm256_cmpeq_epi16(top6, splat16(0xDC00));
+    const __m256i top6 = _mm256_and_si256(u, splat16<0xFC00>());
+    const __m256i high = _mm256_cmpeq_epi16(top6, splat16<0xD800>());
+    const __m256i low = _mm256_cmpeq_epi16(top6, splat16<0xDC00>());
     unsigned h = bits16(high);
     const unsigned l = bits16(low);
     if (h & 0x8000) {
@@ -167,20 +177,20 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
     // w = the top 11 bits of the scalar value, (high & 0x3FF) + 0x40. The
     // high lane holds the first two bytes, the low lane the last two.
     const __m256i w =
-        _mm256_add_epi16(_mm256_and_si256(u, splat16(0x3FF)), splat16(0x40));
+        _mm256_add_epi16(_mm256_and_si256(u, splat16<0x3FF>()), splat16<0x40>());
     const __m256i highPart = _mm256_or_si256(
-        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(w, 2), splat16(0x3F)),
-                        splat16(0x80)),
-        _mm256_slli_epi16(_mm256_or_si256(_mm256_srli_epi16(w, 8), splat16(0xF0)),
+        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(w, 2), splat16<0x3F>()),
+                        splat16<0x80>()),
+        _mm256_slli_epi16(_mm256_or_si256(_mm256_srli_epi16(w, 8), splat16<0xF0>()),
                           8));
     // w of the unit before, across the middle of the register.
     const __m256i wPrev = _mm256_alignr_epi8(
         w, _mm256_permute2x128_si256(w, w, 0x08), 14);
     const __m256i third = _mm256_or_si256(
         _mm256_or_si256(
-            _mm256_slli_epi16(_mm256_and_si256(wPrev, splat16(3)), 4),
-            _mm256_and_si256(_mm256_srli_epi16(u, 6), splat16(0xF))),
-        splat16(0x80));
+            _mm256_slli_epi16(_mm256_and_si256(wPrev, splat16<3>()), 4),
+            _mm256_and_si256(_mm256_srli_epi16(u, 6), splat16<0xF>())),
+        splat16<0x80>());
     const __m256i lowPart = _mm256_or_si256(last6, _mm256_slli_epi16(third, 8));
     lo = _mm256_blendv_epi8(lo, highPart, high);
     lo = _mm256_blendv_epi8(lo, lowPart, low);
@@ -190,7 +200,7 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
   // Two bits per unit: bit 2j set for two bytes, bit 2j+1 for three. Byte k
   // of `idx` describes units 4k to 4k+3.
   const __m256i cls =
-      _mm256_xor_si256(_mm256_and_si256(ge80, splat16(0x00FF)), ge800);
+      _mm256_xor_si256(_mm256_and_si256(ge80, splat16<0x00FF>()), ge800);
   const unsigned idx = static_cast<unsigned>(_mm256_movemask_epi8(cls));
   const unsigned i0 = idx & 0xFF, i1 = idx >> 8 & 0xFF, i2 = idx >> 16 & 0xFF,
                  i3 = idx >> 24;
@@ -218,13 +228,13 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
 // length; ASCII lanes keep the value itself.
 BQ_TARGET_AVX2 inline __m256i wideLanes(__m256i v, __m256i m80, __m256i m800,
                                         __m256i m10000) {
-  __m256i x = _mm256_or_si256(_mm256_and_si256(v, splat32(0x3F)),
-                              splat32(0x80808080));
-  x = _mm256_or_si256(x, _mm256_and_si256(_mm256_slli_epi32(v, 2), splat32(0x3F00)));
-  x = _mm256_or_si256(x, _mm256_and_si256(_mm256_slli_epi32(v, 4), splat32(0x3F0000)));
-  x = _mm256_or_si256(x, _mm256_and_si256(_mm256_slli_epi32(v, 6), splat32(0x3F000000)));
-  __m256i mark = _mm256_blendv_epi8(splat32(0x4000), splat32(0x600000), m800);
-  mark = _mm256_blendv_epi8(mark, splat32(0x70000000), m10000);
+  __m256i x = _mm256_or_si256(_mm256_and_si256(v, splat32<0x3F>()),
+                              splat32<0x80808080>());
+  x = _mm256_or_si256(x, _mm256_and_si256(_mm256_slli_epi32(v, 2), splat32<0x3F00>()));
+  x = _mm256_or_si256(x, _mm256_and_si256(_mm256_slli_epi32(v, 4), splat32<0x3F0000>()));
+  x = _mm256_or_si256(x, _mm256_and_si256(_mm256_slli_epi32(v, 6), splat32<0x3F000000>()));
+  __m256i mark = _mm256_blendv_epi8(splat32<0x4000>(), splat32<0x600000>(), m800);
+  mark = _mm256_blendv_epi8(mark, splat32<0x70000000>(), m10000);
   return _mm256_blendv_epi8(v, _mm256_or_si256(x, mark), m80);
 }
 
@@ -232,12 +242,12 @@ BQ_TARGET_AVX2 inline __m256i wideLanes(__m256i v, __m256i m80, __m256i m800,
 // at `out`; returns the byte count.
 BQ_TARGET_AVX2 BQ_ALWAYS_INLINE std::size_t encodeWide16(__m256i a, __m256i b,
                                                std::uint8_t* out) {
-  const __m256i a80 = _mm256_cmpgt_epi32(a, splat32(0x7F));
-  const __m256i b80 = _mm256_cmpgt_epi32(b, splat32(0x7F));
-  const __m256i a800 = _mm256_cmpgt_epi32(a, splat32(0x7FF));
-  const __m256i b800 = _mm256_cmpgt_epi32(b, splat32(0x7FF));
-  const __m256i a10000 = _mm256_cmpgt_epi32(a, splat32(0xFFFF));
-  const __m256i b10000 = _mm256_cmpgt_epi32(b, splat32(0xFFFF));
+  const __m256i a80 = _mm256_cmpgt_epi32(a, splat32<0x7F>());
+  const __m256i b80 = _mm256_cmpgt_epi32(b, splat32<0x7F>());
+  const __m256i a800 = _mm256_cmpgt_epi32(a, splat32<0x7FF>());
+  const __m256i b800 = _mm256_cmpgt_epi32(b, splat32<0x7FF>());
+  const __m256i a10000 = _mm256_cmpgt_epi32(a, splat32<0xFFFF>());
+  const __m256i b10000 = _mm256_cmpgt_epi32(b, splat32<0xFFFF>());
   // Packing interleaves the halves: byte 0 of `idx` describes units 0-3,
   // byte 1 units 8-11, byte 2 units 4-7, byte 3 units 12-15.
   const __m256i p80 = _mm256_packs_epi32(a80, b80);
@@ -245,8 +255,8 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE std::size_t encodeWide16(__m256i a, __m256i b,
   const __m256i p10000 = _mm256_packs_epi32(a10000, b10000);
   const __m256i cls = _mm256_or_si256(
       _mm256_and_si256(_mm256_xor_si256(_mm256_xor_si256(p80, p800), p10000),
-                       splat16(0x00FF)),
-      _mm256_and_si256(p800, splat16(0xFF00)));
+                       splat16<0x00FF>()),
+      _mm256_and_si256(p800, splat16<0xFF00>()));
   const unsigned idx = static_cast<unsigned>(_mm256_movemask_epi8(cls));
   const unsigned i0 = idx & 0xFF, i1 = idx >> 8 & 0xFF, i2 = idx >> 16 & 0xFF,
                  i3 = idx >> 24;
@@ -299,12 +309,12 @@ BQ_TARGET_AVX2 void avx2Utf32To8(const UTF32*& s, const UTF32* sEnd,
     const __m256i a = load(p);
     const __m256i b = load(p + 8);
     std::size_t len;
-    if (allOnes(_mm256_and_si256(atMost32(a, 0xD7FF), atMost32(b, 0xD7FF)))) {
+    if (allOnes(_mm256_and_si256(belowSurrogates(a), belowSurrogates(b)))) {
       encode16(pack32(a, b), st.next(), len);
     } else {
       if (!allOnes(_mm256_and_si256(scalar32(a), scalar32(b))))
         break;
-      if (_mm256_testz_si256(_mm256_or_si256(a, b), splat32(0xFFFF0000)))
+      if (_mm256_testz_si256(_mm256_or_si256(a, b), splat32<0xFFFF0000>()))
         encode16(pack32(a, b), st.next(), len);
       else
         len = encodeWide16(a, b, st.next());
@@ -326,7 +336,7 @@ BQ_TARGET_AVX2 void avx2Utf16To32(const UTF16*& s, const UTF16* sEnd,
   while (sEnd - p >= 16) {
     const __m256i u = load(p);
     const __m256i sur = _mm256_cmpeq_epi16(
-        _mm256_and_si256(u, splat16(0xF800)), splat16(0xD800));
+        _mm256_and_si256(u, splat16<0xF800>()), splat16<0xD800>());
     if (none(sur)) {
       if (tEnd - q < 16)
         break;
@@ -336,9 +346,9 @@ BQ_TARGET_AVX2 void avx2Utf16To32(const UTF16*& s, const UTF16* sEnd,
       q += 16;
       continue;
     }
-    const __m256i top6 = _mm256_and_si256(u, splat16(0xFC00));
-    unsigned h = bits16(_mm256_cmpeq_epi16(top6, splat16(0xD800)));
-    const unsigned l = bits16(_mm256_cmpeq_epi16(top6, splat16(0xDC00)));
+    const __m256i top6 = _mm256_and_si256(u, splat16<0xFC00>());
+    unsigned h = bits16(_mm256_cmpeq_epi16(top6, splat16<0xD800>()));
+    const unsigned l = bits16(_mm256_cmpeq_epi16(top6, splat16<0xDC00>()));
     int n = 16;
     if (h & 0x8000) {
       n = 15;
@@ -367,14 +377,14 @@ BQ_TARGET_AVX2 void avx2Utf32To16(const UTF32*& s, const UTF32* sEnd,
   while (sEnd - p >= 16) {
     const __m256i a = load(p);
     const __m256i b = load(p + 8);
-    if (!allOnes(_mm256_and_si256(atMost32(a, 0xD7FF), atMost32(b, 0xD7FF)))) {
+    if (!allOnes(_mm256_and_si256(belowSurrogates(a), belowSurrogates(b)))) {
       if (!allOnes(_mm256_and_si256(scalar32(a), scalar32(b))))
         break;
       const unsigned wide =
           static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(
-              _mm256_cmpgt_epi32(a, splat32(0xFFFF))))) |
+              _mm256_cmpgt_epi32(a, splat32<0xFFFF>())))) |
           static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(
-              _mm256_cmpgt_epi32(b, splat32(0xFFFF))))) << 8;
+              _mm256_cmpgt_epi32(b, splat32<0xFFFF>())))) << 8;
       if (wide != 0) {
         if (tEnd - q < 16 + __builtin_popcount(wide))
           break;

@@ -74,6 +74,11 @@ struct Compress32Table {
 inline constexpr Compress16Table kCompress16{};
 inline constexpr Compress32Table kCompress32{};
 
+// Eight copies of V, 32 bytes: the constants of the kernels.
+template <std::uint32_t V> struct Splat {
+  alignas(32) static constexpr std::uint32_t v[8] = {V, V, V, V, V, V, V, V};
+};
+
 // UTF-8 output of the encoders. A squeezed register is stored whole, so its
 // last bytes are garbage until the next block overwrites them; blocks are
 // therefore stored here, each only after its exact size has been checked
