@@ -1,9 +1,12 @@
-// Replacement of the global allocation functions for the test executables;
-// see alloc_fault.h.
+// Replacement of the global allocation functions for the test executables,
+// and the injection state shared with the system-call wrappers; see
+// alloc_fault.h.
 #include "support/alloc_fault.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #if defined(__SANITIZE_THREAD__)
@@ -21,11 +24,35 @@ namespace {
 
 std::atomic<long> g_live{0};
 std::atomic<long> g_total{0};
-std::atomic<long> g_points{0};
+std::atomic<long> g_allocPoints{0};
+std::atomic<long> g_callPoints{0};
+constexpr int kMaxCalls = 64;
+std::atomic<bool> g_callFailed[kMaxCalls];
 
 thread_local long t_countdown = 0; // fail when it reaches 0 after decrement
-thread_local bool t_fired = false;
+thread_local bool t_withCalls = false; // system calls count as points too
+thread_local int t_err = 0;
+thread_local char const* t_always = nullptr;
+thread_local int t_alwaysErr = 0;
+thread_local char const* t_failed = nullptr;
+thread_local int t_failedNth = 0;
+thread_local int t_seen[kMaxCalls + 1]; // calls per name since the arm
 thread_local long t_count = 0;
+thread_local bool t_paused = false;
+
+// Counts a fallible call (id kMaxCalls: an allocation) and tells whether
+// the armed point is this one.
+bool hitPoint(int id, char const* name) {
+  if (t_paused)
+    return false;
+  int nth = ++t_seen[id];
+  if (t_countdown > 0 && --t_countdown == 0) {
+    t_failed = name;
+    t_failedNth = nth;
+    return true;
+  }
+  return false;
+}
 
 [[maybe_unused]] void* allocate(std::size_t n) {
   void* p = std::malloc(n ? n : 1);
@@ -52,30 +79,70 @@ thread_local long t_count = 0;
 
 [[maybe_unused]] void* allocateNothrowArray(std::size_t n) noexcept {
   ++t_count;
-  if (t_countdown > 0 && --t_countdown == 0) {
-    t_fired = true;
-    return nullptr;
-  }
-  return allocate(n);
+  return hitPoint(kMaxCalls, "new[]") ? nullptr : allocate(n);
+}
+
+void arm(long n, bool withCalls, int err) {
+  t_countdown = n > 0 ? n : 0;
+  t_withCalls = withCalls;
+  t_err = err;
+  t_failed = nullptr;
+  t_count = 0;
+  for (int& c : t_seen)
+    c = 0;
 }
 
 } // namespace
 
 namespace bqtest {
 bool harnessActive() { return !BQTEST_UNDER_TSAN; }
-void armFailure(long n) {
-  t_countdown = n > 0 ? n : 0;
-  t_fired = false;
-  t_count = 0;
+#ifndef BQTEST_WRAP
+#define BQTEST_WRAP 0
+#endif
+bool callsWrapped() { return BQTEST_WRAP; }
+void armFailure(long n) { arm(n, false, 0); }
+void armPoint(long n, int err) { arm(n, true, err); }
+void failAlways(char const* call, int err) {
+  t_always = call;
+  t_alwaysErr = err;
 }
-void disarm() { t_countdown = 0; }
-bool failureInjected() { return t_fired; }
+void disarm() {
+  t_countdown = 0;
+  t_always = nullptr;
+}
+void pause(bool on) { t_paused = on; }
+bool failureInjected() { return t_failed != nullptr; }
+char const* failedCall() { return t_failed; }
+int failedOrdinal() { return t_failedNth; }
 long nothrowArrayCount() { return t_count; }
 void resetCount() { t_count = 0; }
 long liveBlocks() { return g_live.load(); }
 long totalAllocations() { return g_total.load(); }
-long totalFailurePoints() { return g_points.load(); }
-void addFailurePoints(long n) { g_points.fetch_add(n); }
+void addFailurePoints(long allocations, long calls) {
+  g_allocPoints += allocations;
+  g_callPoints += calls;
+}
+long totalFailurePoints() { return g_allocPoints + g_callPoints; }
+
+namespace detail {
+bool injectCall(int id, char const* name, int& err) {
+  if (t_always != nullptr && !t_paused && std::strcmp(t_always, name) == 0) {
+    err = t_alwaysErr;
+    return true;
+  }
+  if (!t_withCalls || id < 0 || id >= kMaxCalls || !hitPoint(id, name))
+    return false;
+  g_callFailed[id] = true;
+  err = t_err;
+  return true;
+}
+bool callFailed(int id) { return id >= 0 && id < kMaxCalls && g_callFailed[id]; }
+void printPoints() {
+  if (g_allocPoints + g_callPoints > 0)
+    std::printf("fault points driven: %ld allocations, %ld system calls\n",
+                g_allocPoints.load(), g_callPoints.load());
+}
+} // namespace detail
 } // namespace bqtest
 
 // ThreadSanitizer's runtime supplies the whole family itself and cannot be

@@ -1,47 +1,61 @@
-// Allocation-failure harness for the test suite.
+// Fault-injection harness for the test suite.
 //
-// The test executables replace the whole global operator new/delete family
-// (alloc_fault.cpp) with malloc/free wrappers that
-//   - count the live blocks of every allocation, so a test can assert that
-//     an operation released everything it took, and
-//   - can make the N-th non-throwing array allocation (`new (std::nothrow)
-//     T[n]`, the one form the library uses for its buffers) in the arming
-//     thread return null.
+// Fallible calls are the non-throwing array allocations (`new (std::nothrow)
+// T[n]`, the one form the library uses for its buffers; the test executables
+// replace the global operator new/delete family, alloc_fault.cpp) and the
+// system calls the library makes, which the test executables reach through
+// `-Wl,--wrap` (fault_calls.cpp, which also holds the list of those calls).
+// Every allocation through any operator new is counted, so a test can
+// assert that an operation released everything it took.
 //
-// Typical use: drive every failure point of an operation until it runs
-// through without an injected failure, checking the stated outcome each time:
+// Faults are injected only in the thread that armed them:
 //
-//   long points = bqtest::forEachAllocFailure([&] {
-//     try {
-//       BQFileSpec p("a", "b", BQFileSpec::ENCODING_NATIVE);
-//       EXPECT_FALSE(bqtest::failureInjected());
-//     } catch (BQUtilException const& e) {
-//       EXPECT_TRUE(bqtest::failureInjected());
-//       EXPECT_EQ(8, e.code);
-//     }
-//   });
+//   bqtest::armPoint(n, EIO);     // the n-th fallible call made from now
+//   BQ_STATUS s = op();           // on fails (EIO for a system call)
+//   bool fired = bqtest::failureInjected();   // bqtest::failedCall(): "fstat"
+//   bqtest::disarm();
 //
-// forEachAllocFailure asserts (with gtest) that no block leaked in any run
-// and adds the number of points driven to a process-wide total that the test
-// environment prints at exit ("allocation-failure points driven: N").
+// forEachAllocFailure drives every allocation point of an operation:
+//
+//   long points = bqtest::forEachAllocFailure([&] { ... });
 #ifndef BRACKWELL_TESTS_ALLOC_FAULT_H
 #define BRACKWELL_TESTS_ALLOC_FAULT_H
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 namespace bqtest {
 
 // False where the allocation functions could not be replaced (under
 // ThreadSanitizer); the other functions then count and inject nothing.
 bool harnessActive();
+// True where the system calls are wrapped too (a static library, no
+// ThreadSanitizer).
+bool callsWrapped();
 
 // Makes the n-th (1-based) non-throwing array allocation made by this thread
 // from now on return null. n <= 0 disarms.
 void armFailure(long n);
+// Makes the n-th fallible call of this thread from now on fail, whether an
+// allocation or a system call; a failing system call sets `err` (or returns
+// it, for the pthread calls).
+void armPoint(long n, int err);
+// Until disarm(), every call of this name made by this thread fails with
+// `err`; such failures are not points and do not count.
+void failAlways(char const* call, int err);
 // Stops injecting failures in this thread.
 void disarm();
-// True when the armed failure has fired since the last armFailure().
+// While paused, this thread's calls neither count nor fail.
+void pause(bool on);
+// True when the armed failure has fired since the last arm.
 bool failureInjected();
+// The call that failed: "new[]" or the system call's name; null if none.
+char const* failedCall();
+// Which call of that name it was since the arm (1 = the first).
+int failedOrdinal();
+
 // Non-throwing array allocations made by this thread since the last arm, or
 // since resetCount().
 long nothrowArrayCount();
@@ -51,9 +65,12 @@ long liveBlocks();
 // Every allocation through any operator new (all threads), ever.
 long totalAllocations();
 
-// Total failure points driven by forEachAllocFailure in this process.
+// Points driven in this process, printed when the test executable ends.
+void addFailurePoints(long allocations, long calls = 0);
 long totalFailurePoints();
-void addFailurePoints(long n);
+
+// The listed system calls that no armed point has failed yet.
+std::vector<std::string> callsNeverFailed();
 
 // Runs `op` with the 1st, 2nd, ... non-throwing array allocation failing,
 // until a run completes with no failure injected (that last run is the
@@ -67,9 +84,8 @@ template <class Op> long forEachAllocFailure(Op&& op, long limit = 100000) {
     op();
     bool fired = failureInjected();
     disarm();
-    long after = liveBlocks();
-    EXPECT_EQ(before, after) << "blocks leaked with allocation " << n
-                             << " failing";
+    EXPECT_EQ(before, liveBlocks()) << "blocks leaked with allocation " << n
+                                    << " failing";
     if (!fired)
       break;
     ++points;
@@ -77,6 +93,14 @@ template <class Op> long forEachAllocFailure(Op&& op, long limit = 100000) {
   addFailurePoints(points);
   return points;
 }
+
+namespace detail {
+// For the system-call wrappers: whether call `id` (its index in the list)
+// fails now, and with which error number.
+bool injectCall(int id, char const* name, int& err);
+bool callFailed(int id);
+void printPoints();
+} // namespace detail
 
 } // namespace bqtest
 

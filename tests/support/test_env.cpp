@@ -1,18 +1,12 @@
 // A gtest environment that reports, at the end of each test executable, how
-// many allocation-failure points the harness drove.
+// many fault points the harness drove.
 #include "support/alloc_fault.h"
 
-#include <cstdio>
-
 namespace {
-class AllocReport : public ::testing::Environment {
+class PointReport : public ::testing::Environment {
 public:
-  void TearDown() override {
-    if (bqtest::totalFailurePoints() > 0)
-      std::printf("allocation-failure points driven: %ld\n",
-                  bqtest::totalFailurePoints());
-  }
+  void TearDown() override { bqtest::detail::printPoints(); }
 };
 const auto* const g_env =
-    ::testing::AddGlobalTestEnvironment(new AllocReport);
+    ::testing::AddGlobalTestEnvironment(new PointReport);
 } // namespace
