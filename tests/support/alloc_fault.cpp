@@ -19,67 +19,35 @@
 #ifndef BQTEST_UNDER_TSAN
 #define BQTEST_UNDER_TSAN 0
 #endif
+#ifndef BQTEST_WRAP
+#define BQTEST_WRAP 0
+#endif
 
 namespace {
 
-std::atomic<long> g_live{0};
-std::atomic<long> g_total{0};
-std::atomic<long> g_allocPoints{0};
-std::atomic<long> g_callPoints{0};
-constexpr int kMaxCalls = 64;
-std::atomic<bool> g_callFailed[kMaxCalls];
+std::atomic<long> g_live{0}, g_total{0}, g_allocPoints{0}, g_callPoints{0};
+constexpr int kAlloc = 64; // the id of an allocation; calls have lower ids
+std::atomic<bool> g_callFailed[kAlloc];
 
 thread_local long t_countdown = 0; // fail when it reaches 0 after decrement
 thread_local bool t_withCalls = false; // system calls count as points too
-thread_local int t_err = 0;
-thread_local char const* t_always = nullptr;
-thread_local int t_alwaysErr = 0;
-thread_local char const* t_failed = nullptr;
-thread_local int t_failedNth = 0;
-thread_local int t_seen[kMaxCalls + 1]; // calls per name since the arm
-thread_local long t_count = 0;
 thread_local bool t_paused = false;
+thread_local int t_err = 0, t_alwaysErr = 0, t_failedNth = 0;
+thread_local char const* t_always = nullptr;
+thread_local char const* t_failed = nullptr;
+thread_local int t_seen[kAlloc + 1]; // calls per id since the arm
+thread_local long t_count = 0;
 
-// Counts a fallible call (id kMaxCalls: an allocation) and tells whether
-// the armed point is this one.
+// Counts a fallible call and tells whether the armed point is this one.
 bool hitPoint(int id, char const* name) {
   if (t_paused)
     return false;
   int nth = ++t_seen[id];
-  if (t_countdown > 0 && --t_countdown == 0) {
-    t_failed = name;
-    t_failedNth = nth;
-    return true;
-  }
-  return false;
-}
-
-[[maybe_unused]] void* allocate(std::size_t n) {
-  void* p = std::malloc(n ? n : 1);
-  if (p) {
-    g_live.fetch_add(1, std::memory_order_relaxed);
-    g_total.fetch_add(1, std::memory_order_relaxed);
-  }
-  return p;
-}
-
-[[maybe_unused]] void release(void* p) noexcept {
-  if (!p)
-    return;
-  g_live.fetch_sub(1, std::memory_order_relaxed);
-  std::free(p);
-}
-
-[[maybe_unused]] void* allocateOrThrow(std::size_t n) {
-  void* p = allocate(n);
-  if (!p)
-    throw std::bad_alloc();
-  return p;
-}
-
-[[maybe_unused]] void* allocateNothrowArray(std::size_t n) noexcept {
-  ++t_count;
-  return hitPoint(kMaxCalls, "new[]") ? nullptr : allocate(n);
+  if (t_countdown <= 0 || --t_countdown > 0)
+    return false;
+  t_failed = name;
+  t_failedNth = nth;
+  return true;
 }
 
 void arm(long n, bool withCalls, int err) {
@@ -88,17 +56,36 @@ void arm(long n, bool withCalls, int err) {
   t_err = err;
   t_failed = nullptr;
   t_count = 0;
-  for (int& c : t_seen)
-    c = 0;
+  std::memset(t_seen, 0, sizeof t_seen);
+}
+
+[[maybe_unused]] void* allocate(std::size_t n, std::size_t align = 0) {
+  void* p = nullptr;
+  if (align <= alignof(std::max_align_t))
+    p = std::malloc(n ? n : 1);
+  else if (posix_memalign(&p, align, n ? n : 1) != 0)
+    p = nullptr;
+  if (p) {
+    g_live.fetch_add(1, std::memory_order_relaxed);
+    g_total.fetch_add(1, std::memory_order_relaxed);
+  }
+  return p;
+}
+[[maybe_unused]] void* allocateOrThrow(std::size_t n, std::size_t align = 0) {
+  if (void* p = allocate(n, align))
+    return p;
+  throw std::bad_alloc();
+}
+[[maybe_unused]] void release(void* p) noexcept {
+  if (p)
+    g_live.fetch_sub(1, std::memory_order_relaxed);
+  std::free(p);
 }
 
 } // namespace
 
 namespace bqtest {
 bool harnessActive() { return !BQTEST_UNDER_TSAN; }
-#ifndef BQTEST_WRAP
-#define BQTEST_WRAP 0
-#endif
 bool callsWrapped() { return BQTEST_WRAP; }
 void armFailure(long n) { arm(n, false, 0); }
 void armPoint(long n, int err) { arm(n, true, err); }
@@ -130,13 +117,13 @@ bool injectCall(int id, char const* name, int& err) {
     err = t_alwaysErr;
     return true;
   }
-  if (!t_withCalls || id < 0 || id >= kMaxCalls || !hitPoint(id, name))
+  if (!t_withCalls || id < 0 || id >= kAlloc || !hitPoint(id, name))
     return false;
   g_callFailed[id] = true;
   err = t_err;
   return true;
 }
-bool callFailed(int id) { return id >= 0 && id < kMaxCalls && g_callFailed[id]; }
+bool callFailed(int id) { return id >= 0 && id < kAlloc && g_callFailed[id]; }
 void printPoints() {
   if (g_allocPoints + g_callPoints > 0)
     std::printf("fault points driven: %ld allocations, %ld system calls\n",
@@ -147,75 +134,36 @@ void printPoints() {
 
 // ThreadSanitizer's runtime supplies the whole family itself and cannot be
 // overridden piecemeal; under it the harness counts nothing and injects
-// nothing (harnessActive() is false), which only the allocation-failure
-// tests notice, and those are not part of the ThreadSanitizer run.
+// nothing (harnessActive() is false). Elsewhere every form is defined, the
+// over-aligned ones included, so that no sanitizer runtime has to supply
+// part of the family (its definitions would clash with these).
 #if !BQTEST_UNDER_TSAN
-void* operator new(std::size_t n) { return allocateOrThrow(n); }
-void* operator new[](std::size_t n) { return allocateOrThrow(n); }
-void* operator new(std::size_t n, std::nothrow_t const&) noexcept {
-  return allocate(n);
+using std::size_t;
+using Al = std::align_val_t;
+using Nt = std::nothrow_t const&;
+void* operator new(size_t n) { return allocateOrThrow(n); }
+void* operator new[](size_t n) { return allocateOrThrow(n); }
+void* operator new(size_t n, Nt) noexcept { return allocate(n); }
+void* operator new[](size_t n, Nt) noexcept {
+  ++t_count;
+  return hitPoint(kAlloc, "new[]") ? nullptr : allocate(n);
 }
-void* operator new[](std::size_t n, std::nothrow_t const&) noexcept {
-  return allocateNothrowArray(n);
+void* operator new(size_t n, Al a) { return allocateOrThrow(n, size_t(a)); }
+void* operator new[](size_t n, Al a) { return allocateOrThrow(n, size_t(a)); }
+void* operator new(size_t n, Al a, Nt) noexcept { return allocate(n, size_t(a)); }
+void* operator new[](size_t n, Al a, Nt) noexcept {
+  return allocate(n, size_t(a));
 }
 void operator delete(void* p) noexcept { release(p); }
 void operator delete[](void* p) noexcept { release(p); }
-void operator delete(void* p, std::size_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t) noexcept { release(p); }
-void operator delete(void* p, std::nothrow_t const&) noexcept { release(p); }
-void operator delete[](void* p, std::nothrow_t const&) noexcept { release(p); }
-
-// Over-aligned forms: defined too, so that no sanitizer runtime has to supply
-// part of the family (its definitions would clash with these).
-namespace {
-void* allocateAligned(std::size_t n, std::align_val_t al) {
-  std::size_t a = static_cast<std::size_t>(al);
-  if (a < sizeof(void*))
-    a = sizeof(void*);
-  void* p = nullptr;
-  if (posix_memalign(&p, a, n ? n : 1) != 0)
-    return nullptr;
-  g_live.fetch_add(1, std::memory_order_relaxed);
-  g_total.fetch_add(1, std::memory_order_relaxed);
-  return p;
-}
-void* allocateAlignedOrThrow(std::size_t n, std::align_val_t al) {
-  void* p = allocateAligned(n, al);
-  if (!p)
-    throw std::bad_alloc();
-  return p;
-}
-} // namespace
-
-void* operator new(std::size_t n, std::align_val_t al) {
-  return allocateAlignedOrThrow(n, al);
-}
-void* operator new[](std::size_t n, std::align_val_t al) {
-  return allocateAlignedOrThrow(n, al);
-}
-void* operator new(std::size_t n, std::align_val_t al,
-                   std::nothrow_t const&) noexcept {
-  return allocateAligned(n, al);
-}
-void* operator new[](std::size_t n, std::align_val_t al,
-                     std::nothrow_t const&) noexcept {
-  return allocateAligned(n, al);
-}
-void operator delete(void* p, std::align_val_t) noexcept { release(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { release(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-  release(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-  release(p);
-}
-void operator delete(void* p, std::align_val_t,
-                     std::nothrow_t const&) noexcept {
-  release(p);
-}
-void operator delete[](void* p, std::align_val_t,
-                       std::nothrow_t const&) noexcept {
-  release(p);
-}
-
+void operator delete(void* p, size_t) noexcept { release(p); }
+void operator delete[](void* p, size_t) noexcept { release(p); }
+void operator delete(void* p, Nt) noexcept { release(p); }
+void operator delete[](void* p, Nt) noexcept { release(p); }
+void operator delete(void* p, Al) noexcept { release(p); }
+void operator delete[](void* p, Al) noexcept { release(p); }
+void operator delete(void* p, size_t, Al) noexcept { release(p); }
+void operator delete[](void* p, size_t, Al) noexcept { release(p); }
+void operator delete(void* p, Al, Nt) noexcept { release(p); }
+void operator delete[](void* p, Al, Nt) noexcept { release(p); }
 #endif // !BQTEST_UNDER_TSAN

@@ -69,8 +69,9 @@ long totalAllocations();
 void addFailurePoints(long allocations, long calls = 0);
 long totalFailurePoints();
 
-// The listed system calls that no armed point has failed yet.
-std::vector<std::string> callsNeverFailed();
+// The system calls the harness wraps (with `failedOnly`, those an armed
+// point has failed so far).
+std::vector<std::string> listedCalls(bool failedOnly = false);
 
 // Runs `op` with the 1st, 2nd, ... non-throwing array allocation failing,
 // until a run completes with no failure injected (that last run is the

@@ -26,6 +26,7 @@
   X(close, int, (int a), (a), (__real_close(a), -1))                           \
   X(closedir, int, (DIR * a), (a), (__real_closedir(a), -1))                   \
   X(fclose, int, (FILE * a), (a), (__real_fclose(a), EOF))                     \
+  X(fdopen, FILE*, (int a, char const* b), (a, b), nullptr)                    \
   X(fdopendir, DIR*, (int a), (a), nullptr)                                    \
   X(fflush, int, (FILE * a), (a), (streamError(a), EOF))                       \
   X(fopen, FILE*, (char const* a, char const* b), (a, b), nullptr)             \
@@ -52,6 +53,7 @@
     (__real_pthread_join(a, b), err))                                          \
   X(readdir, dirent*, (DIR * a), (a), nullptr)                                 \
   X(realpath, char*, (char const* a, char* b), (a, b), nullptr)                \
+  X(remove, int, (char const* a), (a), -1)                                     \
   X(rename, int, (char const* a, char const* b), (a, b), -1)                   \
   X(rmdir, int, (char const* a), (a), -1)                                      \
   X(setvbuf, int, (FILE * a, char* b, int c, size_t d), (a, b, c, d), 1)       \
@@ -105,12 +107,14 @@ BQ_WRAP_OPEN(openat, int dir BQ_COMMA char const* path BQ_COMMA int flags,
              dir BQ_COMMA path BQ_COMMA flags)
 #endif // BQTEST_WRAP
 
-std::vector<std::string> bqtest::callsNeverFailed() {
-  std::vector<std::string> missing;
+std::vector<std::string> bqtest::listedCalls(bool failedOnly) {
+  std::vector<std::string> names;
 #if BQTEST_WRAP
   for (int id = 0; id < kCallCount; ++id)
-    if (!detail::callFailed(id))
-      missing.push_back(kNames[id]);
+    if (!failedOnly || detail::callFailed(id))
+      names.push_back(kNames[id]);
+#else
+  (void)failedOnly;
 #endif
-  return missing;
+  return names;
 }
