@@ -403,7 +403,7 @@ std::string const kUnfailed =
     "towlower|towupper|getenv|malloc|free|dirfd|feof|ferror|select|"
     "pthread_(self|equal|detach|exit)|pthread_mutex#|_Z#|__cxa_#|_Unwind_#|"
     "__gxx_#|__stack_chk_fail|_GLOBAL_OFFSET_TABLE_|__tls_get_addr|"
-    "__dso_handle|__errno_location|__popcount#|__(asan|ubsan|gcov)_#";
+    "__dso_handle|__errno_location|__popcount#|__cpu_#|__(asan|ubsan|gcov)_#";
 
 // The functions the library calls from outside itself, as nm lists them.
 std::set<std::string> libraryCalls() {
