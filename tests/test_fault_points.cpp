@@ -93,8 +93,9 @@ std::string diff(std::map<std::string, std::string> const& a) {
   for (auto const& e : g_tree)
     if (!a.count(e.first))
       d[e.first] = " +" + e.first + e.second;
-    else if (a.at(e.first) != e.second || bqtest::TempTree::read(e.first) !=
-                                               bqtest::TempTree::read("../ref/" + e.first))
+    else if (a.at(e.first) != e.second ||
+             (!e.second.empty() && bqtest::TempTree::read(e.first) !=
+                                       bqtest::TempTree::read("../ref/" + e.first)))
       d[e.first] = " ~" + e.first;
   std::string r;
   for (auto const& e : d)
