@@ -285,11 +285,10 @@ BQ_TARGET_AVX2 void avx2Utf16To8(const UTF16*& s, const UTF16* sEnd,
   UTF8* q = t;
   Staging st;
   while (sEnd - p >= 16) {
-    const std::size_t room = static_cast<std::size_t>(tEnd - q) - st.used;
     const __m256i u = load(p);
     std::size_t len;
     const int n = encode16(u, st.next(), len);
-    if (n == 0 || len > room)
+    if (n == 0 || len > st.room(q, tEnd))
       break;
     p += n;
     st.commit(len, q);
@@ -305,7 +304,6 @@ BQ_TARGET_AVX2 void avx2Utf32To8(const UTF32*& s, const UTF32* sEnd,
   UTF8* q = t;
   Staging st;
   while (sEnd - p >= 16) {
-    const std::size_t room = static_cast<std::size_t>(tEnd - q) - st.used;
     const __m256i a = load(p);
     const __m256i b = load(p + 8);
     std::size_t len;
@@ -319,7 +317,7 @@ BQ_TARGET_AVX2 void avx2Utf32To8(const UTF32*& s, const UTF32* sEnd,
       else
         len = encodeWide16(a, b, st.next());
     }
-    if (len > room)
+    if (len > st.room(q, tEnd))
       break;
     p += 16;
     st.commit(len, q);

@@ -92,6 +92,10 @@ struct Staging {
   std::size_t used = 0;
 
   std::uint8_t* next() { return buf + used; }
+  // Bytes left for new blocks, with `t` the target cursor.
+  std::size_t room(const UTF8* t, const UTF8* tEnd) const {
+    return static_cast<std::size_t>(tEnd - t) - used;
+  }
   // Commits `len` staged bytes, copying to `t` when the area is full.
   void commit(std::size_t len, UTF8*& t) {
     used += len;

@@ -215,23 +215,36 @@ BQ_TARGET_SSE void sseUtf16To8(const UTF16*& s, const UTF16* sEnd, UTF8*& t,
   const UTF16* p = s;
   UTF8* q = t;
   Staging st;
-  for (;;) {
-    const std::size_t room = static_cast<std::size_t>(tEnd - q) - st.used;
-    if (sEnd - p >= 16 && room >= 16) {
-      const __m128i a = load(p);
+  // Sixteen units a step while there are that many: ASCII together, else
+  // in two halves.
+  while (sEnd - p >= 8) {
+    const __m128i a = load(p);
+    std::size_t len;
+    if (sEnd - p >= 16) {
       const __m128i b = load(p + 8);
-      if (_mm_testz_si128(_mm_or_si128(a, b), splat16(0xFF80))) {
+      if (_mm_testz_si128(_mm_or_si128(a, b), splat16(0xFF80)) &&
+          st.room(q, tEnd) >= 16) {
         store(st.next(), _mm_packus_epi16(a, b));
         st.commit(16, q);
         p += 16;
         continue;
       }
+      const int n = encode8(a, st.next(), len);
+      if (n == 0 || len > st.room(q, tEnd))
+        break;
+      p += n;
+      st.commit(len, q);
+      if (n != 8)
+        continue;
+      const int m = encode8(b, st.next(), len);
+      if (m == 0 || len > st.room(q, tEnd))
+        break;
+      p += m;
+      st.commit(len, q);
+      continue;
     }
-    if (sEnd - p < 8)
-      break;
-    std::size_t len;
-    const int n = encode8(load(p), st.next(), len);
-    if (n == 0 || len > room)
+    const int n = encode8(a, st.next(), len);
+    if (n == 0 || len > st.room(q, tEnd))
       break;
     p += n;
     st.commit(len, q);
@@ -241,42 +254,58 @@ BQ_TARGET_SSE void sseUtf16To8(const UTF16*& s, const UTF16* sEnd, UTF8*& t,
   t = q;
 }
 
+// Encodes eight UTF-32 units (a, b) as UTF-8 at `out`; returns false when
+// one of them is not a scalar value.
+BQ_TARGET_SSE BQ_ALWAYS_INLINE bool encode32x8(__m128i a, __m128i b,
+                                               std::uint8_t* out,
+                                               std::size_t& len) {
+  const __m128i bmpA = _mm_cmpeq_epi32(_mm_min_epu32(a, splat32(0xD7FF)), a);
+  const __m128i bmpB = _mm_cmpeq_epi32(_mm_min_epu32(b, splat32(0xD7FF)), b);
+  if (allOnes(_mm_and_si128(bmpA, bmpB))) {
+    encode8(_mm_packus_epi32(a, b), out, len);
+    return true;
+  }
+  if (!allOnes(_mm_and_si128(scalar32(a), scalar32(b))))
+    return false;
+  if (_mm_testz_si128(_mm_or_si128(a, b), splat32(0xFFFF0000)))
+    encode8(_mm_packus_epi32(a, b), out, len);
+  else
+    len = encodeWide8(a, b, out);
+  return true;
+}
+
 BQ_TARGET_SSE void sseUtf32To8(const UTF32*& s, const UTF32* sEnd, UTF8*& t,
                                UTF8* tEnd) {
   const UTF32* p = s;
   UTF8* q = t;
   Staging st;
   while (sEnd - p >= 8) {
-    const std::size_t room = static_cast<std::size_t>(tEnd - q) - st.used;
     const __m128i a = load(p);
     const __m128i b = load(p + 4);
-    if (sEnd - p >= 16 && room >= 16) {
+    std::size_t len;
+    if (sEnd - p >= 16) {
       const __m128i c = load(p + 8);
       const __m128i d = load(p + 12);
       if (_mm_testz_si128(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)),
-                          splat32(0xFFFFFF80))) {
+                          splat32(0xFFFFFF80)) &&
+          st.room(q, tEnd) >= 16) {
         store(st.next(), _mm_packus_epi16(_mm_packus_epi32(a, b),
                                           _mm_packus_epi32(c, d)));
         st.commit(16, q);
         p += 16;
         continue;
       }
-    }
-    std::size_t len;
-    const __m128i bmpA = _mm_cmpeq_epi32(_mm_min_epu32(a, splat32(0xD7FF)), a);
-    const __m128i bmpB = _mm_cmpeq_epi32(_mm_min_epu32(b, splat32(0xD7FF)), b);
-    if (allOnes(_mm_and_si128(bmpA, bmpB))) {
-      encode8(_mm_packus_epi32(a, b), st.next(), len);
-    } else {
-      if (!allOnes(_mm_and_si128(scalar32(a), scalar32(b))))
+      if (!encode32x8(a, b, st.next(), len) || len > st.room(q, tEnd))
         break;
-      const __m128i top = _mm_or_si128(a, b);
-      if (_mm_testz_si128(top, splat32(0xFFFF0000)))
-        encode8(_mm_packus_epi32(a, b), st.next(), len);
-      else
-        len = encodeWide8(a, b, st.next());
+      p += 8;
+      st.commit(len, q);
+      if (!encode32x8(c, d, st.next(), len) || len > st.room(q, tEnd))
+        break;
+      p += 8;
+      st.commit(len, q);
+      continue;
     }
-    if (len > room)
+    if (!encode32x8(a, b, st.next(), len) || len > st.room(q, tEnd))
       break;
     p += 8;
     st.commit(len, q);
