@@ -60,14 +60,14 @@ void check(bool ok, const char* what) {
 }
 
 // `files` files of 100-3,000 bytes, 20 per directory, in two levels of
-// directories (d000/s0 ... ).
+// directories (d0/s00 ... ): 20,000 files make 1,011 directories.
 void makeTree(std::string const& root, int files) {
   std::string data(3000, '\0');
   for (std::size_t i = 0; i < data.size(); ++i)
     data[i] = static_cast<char>(i * 131 + 7);
   for (int d = 0; d < files / 20; ++d) {
     char dir[64];
-    std::snprintf(dir, sizeof dir, "/d%03d/s%d", d / 10, d % 10);
+    std::snprintf(dir, sizeof dir, "/d%d/s%02d", d / 100, d % 100);
     fs::create_directories(root + dir);
     for (int f = 0; f < 20; ++f) {
       char name[16];
@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
   makeTree(tree, 20000);
 
   std::printf("## File-system work against std::filesystem (median seconds "
-              "of %d alternating runs, 20,000 files in 1,000 directories)\n\n",
+              "of %d alternating runs, 20,000 files in 1,011 directories)\n\n",
               runs);
   std::printf("| operation | brackwell s | peer | peer s | speed ratio | "
               "target |\n|---|---|---|---|---|---|\n");
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
     }
     check(na == 20000 && nb == 20000, "file counts differ");
     row("RecurseFiles", "recursive_directory_iterator + status", median(a),
-        median(b), 1.0);
+        median(b), 3.0);
   }
   {
     std::vector<double> a, b;
@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
       allocs = bqbench::totalAllocations() - before;
       liveAfter = bqbench::liveBlocks() - liveBefore;
       listed = static_cast<long>(files.size());
-      dirsListed = n / 20 + n / 200 + 1;
+      dirsListed = n / 20 + n / 2000 + 1;
     }
     fs::remove_all(tree);
   }

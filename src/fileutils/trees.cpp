@@ -433,12 +433,52 @@ void rollback(CopyState& cs) noexcept {
   }
 }
 
-// Copies the regular file at `ref` to `target`/`name` as copyFile would,
+// The target directory of one level of a copy, for creating its files with
+// a one-name lookup instead of resolving each target's whole path again.
+// Opened (O_PATH) at its first file and closed before the copy descends, so
+// at most one such descriptor is held, and given up for the level when a
+// file cannot be created through it (too few descriptors, for one): the
+// joined path is used then, as it is for a directory whose joined paths
+// name another directory (JoinInfo::byPath).
+class TargetDir {
+public:
+  TargetDir(BQFileSpec const& path)
+      : m_path(path), m_usable(!joinInfo(path).byPath) {}
+  ~TargetDir() { close(); }
+  TargetDir(TargetDir const&) = delete;
+  TargetDir& operator=(TargetDir const&) = delete;
+
+  BQFileSpec const& path() const { return m_path; }
+  // The descriptor, or -1 when the joined path is to be used.
+  int fd() {
+    if (m_fd < 0 && m_usable) {
+      m_fd = ::open(m_path.utf8(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      m_usable = m_fd >= 0;
+    }
+    return m_fd;
+  }
+  void close() {
+    if (m_fd >= 0)
+      ::close(m_fd);
+    m_fd = -1;
+  }
+  void giveUp() {
+    close();
+    m_usable = false;
+  }
+
+private:
+  BQFileSpec const& m_path;
+  int m_fd = -1;
+  bool m_usable;
+};
+
+// Copies the regular file at `ref` to `name` in `target` as copyFile would,
 // from the stream it opens itself: the source is opened first (without
 // blocking, so that a FIFO mounted over a file's name cannot stall the
 // copy) and checked with fstat(); an entry that turns out to be no regular
 // file is passed over before anything is created for it.
-BQ_STATUS copyFileEntry(EntryRef const& ref, BQFileSpec const& target,
+BQ_STATUS copyFileEntry(EntryRef const& ref, TargetDir& target,
                         char const* name, bool targetNew, CopyState& cs) {
   int fd = ::openat(ref.at, ref.name,
                     O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -453,50 +493,79 @@ BQ_STATUS copyFileEntry(EntryRef const& ref, BQFileSpec const& target,
     ::close(fd);
     return BQ_STS_Success; // passed over, as the listing rule would
   }
-  BQFileSpec dst(target, name, kUtf8);
-  std::FILE* out = nullptr;
+  // The target's joined path is built only where it is needed: for a
+  // record of the rollback, or when the target directory is not used.
+  BQFileSpec dst;
+  auto const where = [&]() -> EntryRef {
+    int at = target.fd();
+    if (at >= 0)
+      return EntryRef{at, name};
+    if (dst.utf8() == nullptr)
+      dst = BQFileSpec(target.path(), name, kUtf8);
+    return EntryRef{AT_FDCWD, dst.utf8()};
+  };
+  auto const create = [&](int flags) {
+    EntryRef w = where();
+    int out = ::openat(w.at, w.name, O_WRONLY | O_CREAT | O_CLOEXEC | flags,
+                       0666);
+    if (out < 0 && w.at != AT_FDCWD) {
+      target.giveUp(); // and try the joined path once
+      w = where();
+      out = ::openat(w.at, w.name, O_WRONLY | O_CREAT | O_CLOEXEC | flags,
+                     0666);
+    }
+    return out;
+  };
   struct stat ts;
+  int out = -1;
   // A target in a directory that the copy made cannot exist yet; in one
   // that existed, a missing target is recorded for the rollback. Either is
   // created exclusively, so a record never names a file made by others.
-  bool const fresh = targetNew || ::lstat(dst.utf8(), &ts) != 0;
+  EntryRef w = where();
+  bool const fresh =
+      targetNew || ::fstatat(w.at, w.name, &ts, AT_SYMLINK_NOFOLLOW) != 0;
   if (fresh) {
-    BQFileSpec const* path = &dst;
     if (!targetNew) {
+      if (dst.utf8() == nullptr)
+        dst = BQFileSpec(target.path(), name, kUtf8);
       cs.created.push_back(Created{std::move(dst), false});
-      path = &cs.created.back().path;
     }
-    out = std::fopen(path->utf8(), "wbx");
-    if (out == nullptr && !targetNew) {
+    out = create(O_EXCL);
+    if (out < 0 && !targetNew) {
       dst = std::move(cs.created.back().path);
       cs.created.pop_back();
     }
-    if (out == nullptr && ::lstat(dst.utf8(), &ts) != 0) {
+    w = where();
+    if (out < 0 && ::fstatat(w.at, w.name, &ts, AT_SYMLINK_NOFOLLOW) != 0) {
       ::close(fd);
       return BQ_STS_Failure;
     }
   }
-  if (out == nullptr) {
+  if (out < 0) {
     // copyFile's guard: opening the target would empty it, so a target that
     // is the source itself (a link to it, another name of it) is refused.
-    if (::stat(dst.utf8(), &ts) == 0 && ts.st_dev == src.st_dev &&
+    if (::fstatat(w.at, w.name, &ts, 0) == 0 && ts.st_dev == src.st_dev &&
         ts.st_ino == src.st_ino) {
       ::close(fd);
       return BQ_STS_Failure;
     }
-    out = std::fopen(dst.utf8(), "wb");
-    if (out == nullptr) {
+    out = create(O_TRUNC);
+    if (out < 0) {
       ::close(fd);
       return BQ_STS_Failure;
     }
   }
   std::FILE* in = ::fdopen(fd, "rb");
-  if (in == nullptr) {
-    ::close(fd);
-    std::fclose(out);
+  std::FILE* to = in != nullptr ? ::fdopen(out, "wb") : nullptr;
+  if (to == nullptr) {
+    if (in != nullptr)
+      std::fclose(in);
+    else
+      ::close(fd);
+    ::close(out);
     return BQ_STS_Failure;
   }
-  return detail::copyStreams(in, out, src.st_size, cs.buffers);
+  return detail::copyStreams(in, to, src.st_size, cs.buffers);
 }
 
 // Copies the entries of the open stream `d` of `source` into `target`.
@@ -505,6 +574,7 @@ BQ_STATUS copyEntries(BQFileSpec const& source, DirReader& d,
                       BQFileSpec const& target, bool targetNew,
                       CopyState& cs) {
   EntryTypes types(d.fd(), joinInfo(source));
+  TargetDir targetDir(target);
   BQFileSpec joined;
   while (struct dirent const* e = d.next()) {
     char const* name = e->d_name;
@@ -514,7 +584,7 @@ BQ_STATUS copyEntries(BQFileSpec const& source, DirReader& d,
     if (k == Kind::None)
       continue;
     if (k == Kind::File) {
-      BQ_STATUS r = copyFileEntry(ref, target, name, targetNew, cs);
+      BQ_STATUS r = copyFileEntry(ref, targetDir, name, targetNew, cs);
       if (r != BQ_STS_Success)
         return r;
       continue;
@@ -549,6 +619,7 @@ BQ_STATUS copyEntries(BQFileSpec const& source, DirReader& d,
     }
     if (joined.utf8() == nullptr)
       joined = BQFileSpec(source, name, kUtf8);
+    targetDir.close(); // no target descriptor is held while descending
     DirReader sub;
     if (!sub.open(joined.utf8()))
       return BQ_STS_DirectoryNotFound;
