@@ -117,31 +117,6 @@ TEST(RelativePath, EmptyOrNullArgumentIsDirectoryNotFound) {
   EXPECT_STREQ("keep", out.utf8());
 }
 
-// The working directory removed: a relative path that would have to be
-// placed under it gives 3033; nothing else needs it.
-TEST(RelativePath, UnreadableWorkingDirectory) {
-  bqtest::TempTree t;
-  makeData(t);
-  std::string const gone = t.path("gone");
-  std::string const d = t.path("data");
-  std::string rc = bqtest::inChild([&] {
-    std::string out;
-    if (::mkdir(gone.c_str(), 0700) != 0 || ::chdir(gone.c_str()) != 0 ||
-        ::rmdir(gone.c_str()) != 0 || BQFileUtils::cwd().utf8() != nullptr)
-      return 10;
-    if (rel(out, ".", d) != BQ_STS_DirectoryNotFound || out != "keep")
-      return 1; // an existing relative base cannot be placed
-    if (rel(out, d, ".") != BQ_STS_DirectoryNotFound || out != "keep")
-      return 2; // nor an existing relative target
-    if (rel(out, d + "/maps", d + "/docs") != 0 || out != "../docs")
-      return 3; // absolute paths need no working directory
-    if (rel(out, "a", "b") != 0 || out != "../b")
-      return 4; // missing paths stay relative
-    return 0;
-  });
-  EXPECT_EQ("", rc);
-}
-
 TEST(RelativePath, AllocationFailures) {
   bqtest::TempTree t;
   makeData(t);

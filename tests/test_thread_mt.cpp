@@ -176,24 +176,3 @@ TEST(ThreadMt, CallsFromInsideOwnTask) {
     EXPECT_EQ(4, t.getTaskReturnValue());
   }
 }
-
-TEST(ThreadMt, FailedCreateLeavesObjectIdle) {
-  // A default stack of 64 TiB cannot be mapped: pthread_create fails.
-  pthread_attr_t saved, huge;
-  ASSERT_EQ(0, pthread_getattr_default_np(&saved));
-  pthread_attr_init(&huge);
-  ASSERT_EQ(0, pthread_attr_setstacksize(&huge, std::size_t(1) << 46));
-  ASSERT_EQ(0, pthread_setattr_default_np(&huge));
-  Task t(0, false);
-  BQ_STATUS const first = t.execute(), again = t.execute(), stopped = t.interrupt();
-  pthread_setattr_default_np(&saved);
-  pthread_attr_destroy(&huge);
-  pthread_attr_destroy(&saved);
-  EXPECT_EQ(BQ_STS_Failure, first);
-  EXPECT_EQ(BQ_STS_Failure, again); // chosen: no handle kept, so not 3110
-  EXPECT_EQ(BQ_STS_Success, stopped);
-  ASSERT_EQ(BQ_STS_Success, t.execute());
-  EXPECT_EQ(BQ_STS_Success, t.interrupt());
-  while (t.getTaskReturnValue() != 1)
-    pause(1);
-}
