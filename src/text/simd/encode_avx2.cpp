@@ -277,6 +277,23 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE std::size_t encodeWide16(__m256i a, __m256i b,
   return at + kCompress32.length[i3];
 }
 
+// For each 8-bit mask of 32-bit lanes to keep, the lane indices that move
+// them to the front, in order.
+struct CompressDwordsTable {
+  alignas(32) std::uint32_t index[256][8];
+  constexpr CompressDwordsTable() : index() {
+    for (int m = 0; m < 256; ++m) {
+      int n = 0;
+      for (int j = 0; j < 8; ++j)
+        if (m >> j & 1)
+          index[m][n++] = static_cast<std::uint32_t>(j);
+      for (; n < 8; ++n)
+        index[m][n] = 0;
+    }
+  }
+};
+constexpr CompressDwordsTable kCompressDwords;
+
 } // namespace
 
 BQ_TARGET_AVX2 void avx2Utf16To8(const UTF16*& s, const UTF16* sEnd,
@@ -352,17 +369,39 @@ BQ_TARGET_AVX2 void avx2Utf16To32(const UTF16*& s, const UTF16* sEnd,
       n = 15;
       h &= 0x7FFF;
     }
-    if (l != h << 1 || tEnd - q < n - __builtin_popcount(l))
+    const unsigned keepA = ~l & 0xFF;
+    const unsigned keepB = ~l >> 8 & (n == 16 ? 0xFF : 0x7F);
+    const int outA = __builtin_popcount(keepA);
+    const int outB = __builtin_popcount(keepB);
+    if (l != h << 1 || tEnd - q < outA + outB)
       break;
-    for (int i = 0; i < n; ++i) {
-      UTF32 c = p[i];
-      if (h >> i & 1) {
-        c = ((c - 0xD800) << 10) + (p[i + 1] - 0xDC00u) + 0x10000;
-        ++i;
-      }
-      *q++ = c;
-    }
+    // For a high unit h followed by l: ((h - 0xD800) << 10) + l - 0xDC00 +
+    // 0x10000, which is (h << 10) + l - 0x35FDC00. The lanes of the low
+    // units are then squeezed out, and each half is stored up to its last
+    // value with a masked store.
+    const __m256i next = _mm256_alignr_epi8(
+        _mm256_permute2x128_si256(u, u, 0x81), u, 2);
+    const auto half = [&](__m128i units, __m128i nexts, __m128i highs,
+                          unsigned keep, int out, UTF32* at) BQ_TARGET_AVX2 {
+      const __m256i c = _mm256_cvtepu16_epi32(units);
+      const __m256i pair = _mm256_sub_epi32(
+          _mm256_add_epi32(_mm256_slli_epi32(c, 10), _mm256_cvtepu16_epi32(nexts)),
+          splat32<0x35FDC00>());
+      const __m256i v = _mm256_blendv_epi8(c, pair, _mm256_cvtepi16_epi32(highs));
+      const __m256i packed = _mm256_permutevar8x32_epi32(
+          v, _mm256_load_si256(reinterpret_cast<const __m256i*>(
+                 kCompressDwords.index[keep])));
+      const __m256i first = _mm256_cmpgt_epi32(
+          _mm256_set1_epi32(out), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+      _mm256_maskstore_epi32(reinterpret_cast<int*>(at), first, packed);
+    };
+    const __m256i highs = _mm256_cmpeq_epi16(top6, splat16<0xD800>());
+    half(_mm256_castsi256_si128(u), _mm256_castsi256_si128(next),
+         _mm256_castsi256_si128(highs), keepA, outA, q);
+    half(_mm256_extracti128_si256(u, 1), _mm256_extracti128_si256(next, 1),
+         _mm256_extracti128_si256(highs, 1), keepB, outB, q + outA);
     p += n;
+    q += outA + outB;
   }
   s = p;
   t = q;

@@ -77,23 +77,34 @@ BQ_TARGET_AVX512 inline __mmask64 usedBytes(__m512i lanes,
   return _mm512_test_epi8_mask(lanes, lanes) | always;
 }
 
+// Index vectors for the 16-bit permutes: unit j-1 and j+1 into lane j, and
+// the interleave of two registers of 16-bit halves into 32-bit lanes, units
+// 0-15 and 16-31.
+struct WordIndex {
+  alignas(64) std::uint16_t prev[32];
+  alignas(64) std::uint16_t next[32];
+  alignas(64) std::uint16_t interLo[32];
+  alignas(64) std::uint16_t interHi[32];
+  constexpr WordIndex() : prev(), next(), interLo(), interHi() {
+    for (int j = 0; j < 32; ++j) {
+      prev[j] = static_cast<std::uint16_t>(j == 0 ? 0 : j - 1);
+      next[j] = static_cast<std::uint16_t>(j == 31 ? 31 : j + 1);
+      interLo[j] = static_cast<std::uint16_t>((j & 1) * 32 + j / 2);
+      interHi[j] = static_cast<std::uint16_t>((j & 1) * 32 + 16 + j / 2);
+    }
+  }
+};
+constexpr WordIndex kWordIndex;
+
 } // namespace
 
 BQ_TARGET_AVX512 void avx512Utf16To8(const UTF16*& s, const UTF16* sEnd,
                                      UTF8*& t, UTF8* tEnd) {
   const UTF16* p = s;
   UTF8* q = t;
-  // Unit j-1 into lane j, and the interleave of two 16-bit registers into
-  // 32-bit lanes, units 0-15 and 16-31.
-  alignas(64) std::uint16_t prevIdx[32], loIdx[32], hiIdx[32];
-  for (int j = 0; j < 32; ++j) {
-    prevIdx[j] = static_cast<std::uint16_t>(j == 0 ? 0 : j - 1);
-    loIdx[j] = static_cast<std::uint16_t>((j & 1) * 32 + j / 2);
-    hiIdx[j] = static_cast<std::uint16_t>((j & 1) * 32 + 16 + j / 2);
-  }
-  const __m512i prev = _mm512_load_si512(prevIdx);
-  const __m512i interLo = _mm512_load_si512(loIdx);
-  const __m512i interHi = _mm512_load_si512(hiIdx);
+  const __m512i prev = _mm512_load_si512(kWordIndex.prev);
+  const __m512i interLo = _mm512_load_si512(kWordIndex.interLo);
+  const __m512i interHi = _mm512_load_si512(kWordIndex.interHi);
 
   while (sEnd - p >= 32) {
     const __m512i u = _mm512_loadu_si512(p);
@@ -168,14 +179,12 @@ BQ_TARGET_AVX512 void avx512Utf16To8(const UTF16*& s, const UTF16* sEnd,
           _mm512_or_si512(third, _mm512_slli_epi16(last6, 8));
       lo = _mm512_mask_mov_epi16(lo, high, highPart);
       lo = _mm512_mask_mov_epi16(lo, low, lowPart);
-      if (taken == 31)
-        lo = _mm512_mask_mov_epi16(lo, 0x80000000u, _mm512_setzero_si512());
     }
     const __m512i a = _mm512_permutex2var_epi16(lo, interLo, hi);
     const __m512i b = _mm512_permutex2var_epi16(lo, interHi, hi);
     const __mmask64 keepA = usedBytes(a, 0x1111111111111111ULL);
     __mmask64 keepB = usedBytes(b, 0x1111111111111111ULL);
-    if (taken == 31)
+    if (taken == 31) // unit 31 is a high surrogate left for the next block
       keepB &= ~(std::uint64_t{0xF} << 60);
     const std::ptrdiff_t na = static_cast<std::ptrdiff_t>(_mm_popcnt_u64(keepA));
     const std::ptrdiff_t nb = static_cast<std::ptrdiff_t>(_mm_popcnt_u64(keepB));
@@ -241,10 +250,7 @@ BQ_TARGET_AVX512 void avx512Utf16To32(const UTF16*& s, const UTF16* sEnd,
                                       UTF32*& t, UTF32* tEnd) {
   const UTF16* p = s;
   UTF32* q = t;
-  alignas(64) std::uint16_t nextIdx[32];
-  for (int j = 0; j < 32; ++j)
-    nextIdx[j] = static_cast<std::uint16_t>(j == 31 ? 31 : j + 1);
-  const __m512i next = _mm512_load_si512(nextIdx);
+  const __m512i next = _mm512_load_si512(kWordIndex.next);
   while (sEnd - p >= 32) {
     const __m512i u = _mm512_loadu_si512(p);
     const __mmask32 sur = _mm512_cmpeq_epi16_mask(
