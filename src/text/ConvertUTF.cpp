@@ -2,8 +2,10 @@
 //
 // The six converters and isLegalUTF8Sequence declared in ConvertUTF.h: the
 // fast variants of convert_impl.h, which give the reference rules' results.
-// A source shorter than kKernelMin units never asks for the block kernels,
-// so short texts pay neither for the dispatch nor for a block set-up.
+// A source shorter than kKernelMin units never asks for the block kernels;
+// the UTF-8 readers ask only when a kernel is due (kDecodeMin bytes left,
+// after a run of ASCII). So short texts pay neither for the dispatch nor
+// for a block set-up.
 //
 //===----------------------------------------------------------------------===//
 
@@ -59,17 +61,17 @@ ConversionResult ConvertUTF32toUTF8(const UTF32** sourceStart,
 ConversionResult ConvertUTF8toUTF16(const UTF8** sourceStart,
                                     const UTF8* sourceEnd,
                                     UTF16** targetStart, UTF16* targetEnd,
-                                    ConversionFlags flags) {
-  return utf8ToUTF16<true>(sourceStart, sourceEnd, targetStart, targetEnd,
-                       flags, kernelsFor(sourceStart, sourceEnd));
+                                    ConversionFlags /*flags*/) {
+  return utf8ToUTF16(sourceStart, sourceEnd, targetStart, targetEnd,
+                     BestKernels{});
 }
 
 ConversionResult ConvertUTF8toUTF32(const UTF8** sourceStart,
                                     const UTF8* sourceEnd,
                                     UTF32** targetStart, UTF32* targetEnd,
-                                    ConversionFlags flags) {
-  return utf8ToUTF32<true>(sourceStart, sourceEnd, targetStart, targetEnd,
-                       flags, kernelsFor(sourceStart, sourceEnd));
+                                    ConversionFlags /*flags*/) {
+  return utf8ToUTF32(sourceStart, sourceEnd, targetStart, targetEnd,
+                     BestKernels{});
 }
 
 bool isLegalUTF8Sequence(const UTF8* source, const UTF8* sourceEnd) {

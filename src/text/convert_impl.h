@@ -38,8 +38,8 @@
 // the modes treat differently) falls through to the reference step, which
 // decides the result and the stopping point with the caller's own ends.
 // Short texts never reach the kernels (ConvertUTF.cpp asks the dispatcher
-// only for sources of kKernelMin units or more), so they pay neither for the
-// dispatch nor for a block set-up.
+// only for sources of kKernelMin units or more, kDecodeMin bytes for UTF-8),
+// so they pay neither for the dispatch nor for a block set-up.
 //
 #ifndef BRACKWELL_SRC_TEXT_CONVERT_IMPL_H
 #define BRACKWELL_SRC_TEXT_CONVERT_IMPL_H
@@ -50,6 +50,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__) && !defined(BRACKWELL_NO_SIMD)
 #include <emmintrin.h>
@@ -367,9 +368,12 @@ inline std::size_t room(const S* s, const S* sEnd, const T* t, const T* tEnd) {
 // Below this many units a run is left to the per-character paths.
 constexpr std::ptrdiff_t kBlockMin = 16;
 
-// A kernel is tried only with at least kKernelMin source units left; after a
-// call it is not tried again until the walk is kKernelRetry units further.
+// A kernel is tried only with at least kKernelMin source units left (the
+// UTF-8 decoders take a tail of 16 bytes or more themselves, so for them
+// kDecodeMin); after a call it is not tried again until the walk is
+// kKernelRetry units further.
 constexpr std::ptrdiff_t kKernelMin = 64;
+constexpr std::ptrdiff_t kDecodeMin = 16;
 constexpr std::ptrdiff_t kKernelRetry = 64;
 
 // Runs the kernel `k`, when there is one and it is due, from the walk's
@@ -377,11 +381,16 @@ constexpr std::ptrdiff_t kKernelRetry = 64;
 template <class K, class S, class T>
 inline void runKernel(K k, const S*& s, const S* sEnd, T*& t, T* tEnd,
                       const S*& retry) {
-  if (k != nullptr && s >= retry && sEnd - s >= kKernelMin) {
+  constexpr std::ptrdiff_t least = sizeof(S) == 1 ? kDecodeMin : kKernelMin;
+  if (k != nullptr && s >= retry && sEnd - s >= least) {
     k(s, sEnd, t, tEnd);
     retry = sEnd - s > kKernelRetry ? s + kKernelRetry : sEnd;
   }
 }
+
+// Asks the converters from UTF-8 to use the best kernel set, fetched only
+// when a kernel is due (a short ASCII text never asks the dispatcher).
+struct BestKernels {};
 
 //===----------------------------------------------------------------------===//
 // Per-character fast paths
@@ -749,19 +758,21 @@ ConversionResult utf32ToUTF8(const UTF32** sourceStart, const UTF32* sourceEnd,
 
 // UTF-8 to UTF-16 (Pairs) or UTF-32: one loop for both, since the two
 // differ only in how a value above the BMP is written.
-template <bool Fast, bool Pairs, class T>
+template <bool Fast, bool Pairs, class T, class Kernels>
 ConversionResult fromUTF8(const UTF8** sourceStart, const UTF8* sourceEnd,
-                          T** targetStart, T* targetEnd,
-                          void (*kernel)(const UTF8*&, const UTF8*, T*&, T*)) {
+                          T** targetStart, T* targetEnd, Kernels kernels) {
+  using Kernel = void (*)(const UTF8*&, const UTF8*, T*&, T*);
+  [[maybe_unused]] Kernel kernel = nullptr;
+  if constexpr (!std::is_same_v<Kernels, BestKernels>)
+    kernel = kernels;
   ConversionResult result = conversionOK;
   const UTF8* source = *sourceStart;
   T* target = *targetStart;
   [[maybe_unused]] const UTF8* retry = source;
   while (source < sourceEnd) {
     if constexpr (Fast) {
-      runKernel(kernel, source, sourceEnd, target, targetEnd, retry);
-      if (source >= sourceEnd)
-        break;
+      // ASCII first: a text that is all ASCII (most paths and names) is
+      // done before the kernel would have set up its first window.
       if (sourceEnd - source >= kBlockMin && targetEnd - target >= kBlockMin) {
         const std::size_t n =
             asciiRun(source, target, room(source, sourceEnd, target, targetEnd));
@@ -770,6 +781,18 @@ ConversionResult fromUTF8(const UTF8** sourceStart, const UTF8* sourceEnd,
         if (source >= sourceEnd)
           break;
       }
+      if constexpr (std::is_same_v<Kernels, BestKernels>) {
+        if (source >= retry && sourceEnd - source >= kDecodeMin) {
+          const KernelSet* ks = bestKernelSet();
+          if constexpr (Pairs)
+            kernel = ks ? ks->utf8To16 : nullptr;
+          else
+            kernel = ks ? ks->utf8To32 : nullptr;
+        }
+      }
+      runKernel(kernel, source, sourceEnd, target, targetEnd, retry);
+      if (source >= sourceEnd)
+        break;
       if ((*source & 0xF0) == 0xE0) {
         threeByteRun(source, sourceEnd, target, targetEnd);
         if (source >= sourceEnd)
@@ -816,6 +839,12 @@ ConversionResult utf8ToUTF16(const UTF8** sourceStart, const UTF8* sourceEnd,
   return fromUTF8<Fast, true>(sourceStart, sourceEnd, targetStart, targetEnd,
                               ks ? ks->utf8To16 : nullptr);
 }
+inline ConversionResult utf8ToUTF16(const UTF8** sourceStart,
+                                    const UTF8* sourceEnd, UTF16** targetStart,
+                                    UTF16* targetEnd, BestKernels best) {
+  return fromUTF8<true, true>(sourceStart, sourceEnd, targetStart, targetEnd,
+                              best);
+}
 
 template <bool Fast>
 ConversionResult utf8ToUTF32(const UTF8** sourceStart, const UTF8* sourceEnd,
@@ -825,15 +854,39 @@ ConversionResult utf8ToUTF32(const UTF8** sourceStart, const UTF8* sourceEnd,
   return fromUTF8<Fast, false>(sourceStart, sourceEnd, targetStart, targetEnd,
                                ks ? ks->utf8To32 : nullptr);
 }
+inline ConversionResult utf8ToUTF32(const UTF8** sourceStart,
+                                    const UTF8* sourceEnd, UTF32** targetStart,
+                                    UTF32* targetEnd, BestKernels best) {
+  return fromUTF8<true, false>(sourceStart, sourceEnd, targetStart, targetEnd,
+                               best);
+}
 
 // isLegalUTF8Sequence: whether the sequence at `source` is complete before
-// `sourceEnd` and well formed.
+// `sourceEnd` and well formed. Each lead byte class is tested on its own,
+// and a byte is read only once the range is known to hold it. Leads
+// 0x80-0xC1 and 0xF5-0xFF are never legal, whatever length they announce.
 inline bool isLegalSequence(const UTF8* source, const UTF8* sourceEnd) {
-  if (*source < 0x80)
-    return sourceEnd - source >= 1;
-  const int length = trailingBytes(*source) + 1;
-  if (sourceEnd - source < length) return false;
-  return isLegalUTF8(source, length);
+  const unsigned b0 = source[0];
+  const std::ptrdiff_t avail = sourceEnd - source;
+  if (__builtin_expect(b0 < 0x80, 1))
+    return avail >= 1;
+  if (b0 < 0xC2)
+    return false;
+  if (b0 < 0xE0)
+    return avail >= 2 && (source[1] & 0xC0) == 0x80;
+  if (b0 < 0xF0) {
+    if (avail < 3)
+      return false;
+    const unsigned b1 = source[1];
+    return b1 >= (b0 == 0xE0 ? 0xA0u : 0x80u) &&
+           b1 <= (b0 == 0xED ? 0x9Fu : 0xBFu) && (source[2] & 0xC0) == 0x80;
+  }
+  if (b0 > 0xF4 || avail < 4)
+    return false;
+  const unsigned b1 = source[1];
+  return b1 >= (b0 == 0xF0 ? 0x90u : 0x80u) &&
+         b1 <= (b0 == 0xF4 ? 0x8Fu : 0xBFu) && (source[2] & 0xC0) == 0x80 &&
+         (source[3] & 0xC0) == 0x80;
 }
 
 } // inline namespace

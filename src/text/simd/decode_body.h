@@ -23,10 +23,12 @@
 //      (decode_tables.h). A shuffle moves each character's bytes into a lane,
 //      the payload mask of each byte's high nibble strips the marker bits,
 //      and multiply-adds join the payloads.
-// A step loads 16 bytes, so a window is taken only while 80 source bytes are
-// left; the rest goes to the per-character paths. The window's last stores
-// write only whole units, so nothing after the returned target cursor is
-// ever written.
+// A step loads 16 bytes, so a full window needs 80 source bytes. A tail of
+// 16 to 79 bytes is taken as a shorter window whose loads near sEnd fetch
+// the last 16 bytes and shift them (zeros, which count as ASCII, fill the
+// rest); below 16 bytes the per-character paths take over. The window's
+// last stores write only whole units, so nothing after the returned target
+// cursor is ever written.
 //
 //===----------------------------------------------------------------------===//
 #ifndef BRACKWELL_SRC_TEXT_SIMD_DECODE_BODY_H
@@ -49,6 +51,25 @@ constexpr std::ptrdiff_t kReach = kWindow + 16;
 
 BQ_DECODE_TARGET inline __m128i load(const void* p) {
   return _mm_loadu_si128(static_cast<const __m128i*>(p));
+}
+
+// The 16 bytes at s + pos, of which only the first `readable` bytes at s
+// exist when Tail: bytes at or past s + readable read as zero and are never
+// loaded (the last 16 readable bytes are loaded and shifted down).
+// Needs readable >= 16.
+constexpr std::uint8_t kSlide[32] = {0,    1,    2,    3,    4,    5,    6,
+                                     7,    8,    9,    10,   11,   12,   13,
+                                     14,   15,   0x80, 0x80, 0x80, 0x80, 0x80,
+                                     0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+                                     0x80, 0x80, 0x80, 0x80};
+template <bool Tail>
+BQ_DECODE_TARGET inline __m128i at(const UTF8* s, int readable, int pos) {
+  if (!Tail || pos + 16 <= readable)
+    return load(s + pos);
+  if (pos >= readable)
+    return _mm_setzero_si128();
+  return _mm_shuffle_epi8(load(s + readable - 16),
+                          load(kSlide + (pos + 16 - readable)));
 }
 
 BQ_DECODE_TARGET inline int count(std::uint64_t x) {
@@ -121,26 +142,24 @@ template <class T> BQ_DECODE_TARGET inline void widen32(__m256i x, T* t) {
   }
 }
 
-// Steps 1-3 for the window at s: true when it is all ASCII (then widened
-// into t when 64 units fit, else `ok` is false); otherwise validates it and
-// fills `w`, with `ok` false on any error.
-template <class T>
-BQ_DECODE_TARGET inline bool prepare(const UTF8* s, T* t, T* tEnd,
-                                     WindowBits& w, bool& ok) {
-  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+// Loads the window at s: `ascii` when it is all ASCII; otherwise validates
+// it (false on any error) and fills `w`.
+template <bool Tail>
+BQ_DECODE_TARGET inline bool prepare(const UTF8* s, int readable,
+                                     WindowBits& w, bool& ascii) {
+  const __m256i a =
+      Tail ? _mm256_set_m128i(at<Tail>(s, readable, 16), at<Tail>(s, readable, 0))
+           : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
   const __m256i b =
-      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 32));
-  if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) == 0) {
-    ok = tEnd - t >= kWindow;
-    if (ok) {
-      widen32(a, t);
-      widen32(b, t + 32);
-    }
+      Tail ? _mm256_set_m128i(at<Tail>(s, readable, 48), at<Tail>(s, readable, 32))
+           : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 32));
+  ascii = _mm256_movemask_epi8(_mm256_or_si256(a, b)) == 0;
+  if (ascii)
     return true;
-  }
   const __m256i err =
       _mm256_or_si256(errors(a, _mm256_setzero_si256()), errors(b, a));
-  ok = _mm256_testz_si256(err, err);
+  if (!_mm256_testz_si256(err, err))
+    return false;
   const __m256i contBelow = _mm256_set1_epi8(-64); // 0xC0
   const __m256i four = _mm256_set1_epi8(static_cast<char>(0xF0));
   const __m256i three = _mm256_set1_epi8(static_cast<char>(0xE0));
@@ -150,7 +169,13 @@ BQ_DECODE_TARGET inline bool prepare(const UTF8* s, T* t, T* tEnd,
   w.starts = ~bits(_mm256_cmpgt_epi8(contBelow, a), _mm256_cmpgt_epi8(contBelow, b));
   w.fours = bits(_mm256_cmpeq_epi8(_mm256_max_epu8(a, four), a),
                  _mm256_cmpeq_epi8(_mm256_max_epu8(b, four), b));
-  return false;
+  return true;
+}
+
+// Widens 64 ASCII bytes to 64 units at t.
+template <class T> BQ_DECODE_TARGET inline void widen64(const UTF8* s, T* t) {
+  widen32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s)), t);
+  widen32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 32)), t + 32);
 }
 
 #else // SSSE3 / SSE4.1
@@ -184,29 +209,21 @@ BQ_DECODE_TARGET inline __m128i errors(__m128i cur, __m128i prev) {
   return _mm_xor_si128(pairs, need);
 }
 
-template <class T> BQ_DECODE_TARGET inline void widen16(__m128i x, T* t);
-
-template <class T>
-BQ_DECODE_TARGET inline bool prepare(const UTF8* s, T* t, T* tEnd,
-                                     WindowBits& w, bool& ok) {
-  const __m128i x0 = load(s), x1 = load(s + 16), x2 = load(s + 32),
-                x3 = load(s + 48);
-  if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(x0, x1),
-                                     _mm_or_si128(x2, x3))) == 0) {
-    ok = tEnd - t >= kWindow;
-    if (ok) {
-      widen16(x0, t);
-      widen16(x1, t + 16);
-      widen16(x2, t + 32);
-      widen16(x3, t + 48);
-    }
+template <bool Tail>
+BQ_DECODE_TARGET inline bool prepare(const UTF8* s, int readable,
+                                     WindowBits& w, bool& ascii) {
+  const __m128i x0 = at<Tail>(s, readable, 0), x1 = at<Tail>(s, readable, 16),
+                x2 = at<Tail>(s, readable, 32), x3 = at<Tail>(s, readable, 48);
+  ascii = _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(x0, x1),
+                                         _mm_or_si128(x2, x3))) == 0;
+  if (ascii)
     return true;
-  }
   const __m128i zero = _mm_setzero_si128();
   const __m128i err =
       _mm_or_si128(_mm_or_si128(errors(x0, zero), errors(x1, x0)),
                    _mm_or_si128(errors(x2, x1), errors(x3, x2)));
-  ok = _mm_testz_si128(err, err);
+  if (!_mm_testz_si128(err, err))
+    return false;
   const __m128i contBelow = _mm_set1_epi8(-64); // 0xC0
   const __m128i four = _mm_set1_epi8(static_cast<char>(0xF0));
   const __m128i three = _mm_set1_epi8(static_cast<char>(0xE0));
@@ -221,7 +238,14 @@ BQ_DECODE_TARGET inline bool prepare(const UTF8* s, T* t, T* tEnd,
                  _mm_cmpeq_epi8(_mm_max_epu8(x1, four), x1),
                  _mm_cmpeq_epi8(_mm_max_epu8(x2, four), x2),
                  _mm_cmpeq_epi8(_mm_max_epu8(x3, four), x3));
-  return false;
+  return true;
+}
+
+template <class T> BQ_DECODE_TARGET inline void widen16(__m128i x, T* t);
+
+template <class T> BQ_DECODE_TARGET inline void widen64(const UTF8* s, T* t) {
+  for (int k = 0; k < 4; ++k)
+    widen16(load(s + 16 * k), t + 16 * k);
 }
 
 #endif
@@ -333,11 +357,15 @@ BQ_DECODE_TARGET inline void putBMP(T* t, __m128i v32, int n, T* limit) {
     put(t, v32, n, limit);
 }
 
-template <class T>
-BQ_DECODE_TARGET void decode(const UTF8*& sRef, const UTF8* sEnd, T*& tRef,
-                             T* tEnd) {
+// Converts the window at s into t; returns the bytes consumed, or 0 when
+// the window is not taken. Without Tail, 80 bytes at s are readable and the
+// window has 64; with Tail, `readable` (16 to 79) bytes are, and the window
+// has at most 64 of them.
+template <bool Tail, class T>
+BQ_DECODE_TARGET inline int window(const UTF8* s, int readable, T*& tRef,
+                                   T* tEnd) {
+  const int avail = Tail && readable < kWindow ? readable : kWindow;
   constexpr bool kPairs = sizeof(T) == 2;
-  const UTF8* s = sRef;
   T* t = tRef;
   const __m128i zero = _mm_setzero_si128();
   // The fixed shuffles of 12 bytes of three-byte or of two-byte characters.
@@ -345,42 +373,54 @@ BQ_DECODE_TARGET void decode(const UTF8*& sRef, const UTF8* sEnd, T*& tRef,
       load(kDecodeTables.patterns[kDecodeTables.index[0x924]].shuffle);
   const __m128i two =
       load(kDecodeTables.patterns[kDecodeTables.index[0xAAA]].shuffle);
-  while (sEnd - s >= kReach) {
-    WindowBits w;
-    bool ok;
-    if (prepare(s, t, tEnd, w, ok)) {
-      if (!ok)
-        break;
-      s += kWindow;
-      t += kWindow;
-      continue;
+  WindowBits w;
+  bool ascii;
+  if (!prepare<Tail>(s, readable, w, ascii))
+    return 0;
+  if (ascii) {
+    if (tEnd - t < avail)
+      return 0;
+    if (avail == kWindow) {
+      widen64(s, t);
+    } else {
+      // 16 to 63 bytes: whole vectors, then the last 16 bytes again (the
+      // units they overlap are written twice, with the same values).
+      int pos = 0;
+      for (; pos + 16 <= avail; pos += 16)
+        widen16(load(s + pos), t + pos);
+      if (pos < avail)
+        widen16(load(s + avail - 16), t + avail - 16);
     }
-    if (!ok)
-      break;
-    // The last character ends with the window or is left to the next one.
-    const int last = 63 - __builtin_clzll(w.starts);
-    const UTF8 lead = s[last];
-    const int n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    const int len = last + n == kWindow ? kWindow : last;
-    const std::uint64_t keep = len == kWindow ? ~0ULL : (1ULL << len) - 1;
-    const std::uint64_t ends = ((w.starts >> 1) | 1ULL << 63) & keep;
-    const std::ptrdiff_t need = count(ends) + (kPairs ? count(w.fours & keep) : 0);
-    if (tEnd - t < need)
-      break;
-    T* const limit = t + need;
+    tRef = t + avail;
+    return avail;
+  }
+  // The last character ends with the window or is left to the next one.
+  const std::uint64_t inside = avail == kWindow ? ~0ULL : (1ULL << avail) - 1;
+  const std::uint64_t starts = w.starts & inside;
+  const int last = 63 - __builtin_clzll(starts);
+  const UTF8 lead = s[last];
+  const int n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  const int len = last + n == avail ? avail : last;
+  const std::uint64_t keep = len == kWindow ? ~0ULL : (1ULL << len) - 1;
+  const std::uint64_t ends = ((w.starts >> 1) | 1ULL << 63) & keep;
+  const std::ptrdiff_t need = count(ends) + (kPairs ? count(w.fours & keep) : 0);
+  if (tEnd - t < need)
+    return 0;
+  T* const limit = t + need;
+  {
     int pos = 0;
     while (pos < len) {
       const std::uint64_t rest = ends >> pos;
       const int left = len - pos;
       if (left >= 16 && (w.high >> pos & 0xFFFF) == 0) {
-        widen16(load(s + pos), t);
+        widen16(at<Tail>(s, readable, pos), t);
         pos += 16;
         t += 16;
         continue;
       }
       if (left >= 16 && (w.threes >> pos & 0xFFFF) == 0) {
         const unsigned e = static_cast<unsigned>(rest & 0xFFFF);
-        t += twoByteRun(load(s + pos), e, t, limit);
+        t += twoByteRun(at<Tail>(s, readable, pos), e, t, limit);
         pos += 15 + static_cast<int>(e >> 15);
         continue;
       }
@@ -398,8 +438,9 @@ BQ_DECODE_TARGET void decode(const UTF8*& sRef, const UTF8* sEnd, T*& tRef,
         continue;
       }
       if ((rest & 0xFFFFFF) == 0x924924 && left >= 24) {
-        const __m128i a = join32(payloads(load(s + pos), three));
-        const __m128i b = join32(payloads(load(s + pos + 12), three));
+        const __m128i a = join32(payloads(at<Tail>(s, readable, pos), three));
+        const __m128i b =
+            join32(payloads(at<Tail>(s, readable, pos + 12), three));
         if constexpr (kPairs) {
           put(t, _mm_packus_epi32(a, b), 8, limit);
         } else {
@@ -414,7 +455,7 @@ BQ_DECODE_TARGET void decode(const UTF8*& sRef, const UTF8* sEnd, T*& tRef,
           kDecodeTables.patterns[kDecodeTables.index[rest & 0xFFF]];
       const bool twos = (rest & 0xFFF) == 0xAAA;
       const __m128i v16 =
-          payloads(load(s + pos), twos ? two : load(p.shuffle));
+          payloads(at<Tail>(s, readable, pos), twos ? two : load(p.shuffle));
       if (twos || p.kind == 1) {
         if constexpr (kPairs) {
           put(t, v16, 6, limit);
@@ -447,7 +488,33 @@ BQ_DECODE_TARGET void decode(const UTF8*& sRef, const UTF8* sEnd, T*& tRef,
           units, limit);
       t += units;
     }
-    s += len;
+  }
+  tRef = t;
+  return len;
+}
+
+// Below this many bytes the tail is left to the per-character paths.
+constexpr std::ptrdiff_t kTailMin = 16;
+
+template <class T>
+BQ_DECODE_TARGET void decode(const UTF8*& sRef, const UTF8* sEnd, T*& tRef,
+                             T* tEnd) {
+  const UTF8* s = sRef;
+  T* t = tRef;
+  for (;;) {
+    const std::ptrdiff_t n = sEnd - s;
+    int used;
+    if (n >= kReach) {
+      used = window<false>(s, kReach, t, tEnd);
+    } else if (n >= kTailMin) {
+      // The tail: loads stop at sEnd (the last 16 bytes, shifted).
+      used = window<true>(s, static_cast<int>(n), t, tEnd);
+    } else {
+      break;
+    }
+    if (used == 0)
+      break;
+    s += used;
   }
   sRef = s;
   tRef = t;

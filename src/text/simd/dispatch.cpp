@@ -2,7 +2,8 @@
 //
 // One KernelSet per instruction set, and the choice among them. The choice
 // is made once, on first use, under the thread-safe initialisation of a
-// function-local static; afterwards it is a constant read without a lock.
+// function-local static (bestKernelSet in kernels.h); afterwards it is a
+// constant read without a lock.
 // An entry left null has no kernel for that set: the converters then use
 // their per-character paths for that direction.
 //
@@ -61,10 +62,7 @@ const KernelSet* pickBest() {
 
 } // namespace
 
-const KernelSet* bestKernelSet() {
-  static const KernelSet* const best = pickBest();
-  return best;
-}
+const KernelSet* pickBestKernelSet() { return pickBest(); }
 
 const KernelSet* kernelSet(const char* name) {
   if (std::strcmp(name, "sse") == 0)
@@ -78,7 +76,7 @@ const KernelSet* kernelSet(const char* name) {
 
 #else
 
-const KernelSet* bestKernelSet() { return nullptr; }
+const KernelSet* pickBestKernelSet() { return nullptr; }
 const KernelSet* kernelSet(const char*) { return nullptr; }
 
 #endif

@@ -55,9 +55,15 @@ struct KernelSet {
   Utf32To16Kernel utf32To16;
 };
 
-// The best set this processor runs, chosen on first use and fixed from then
-// on; null when there is none (not x86-64, or no SSSE3/SSE4.1).
-const KernelSet* bestKernelSet();
+// The best set this processor runs; null when there is none (not x86-64,
+// or no SSSE3/SSE4.1). Chosen on first use, under the thread-safe
+// initialisation of a function-local static, and fixed from then on: later
+// calls cost one load and one test, inline.
+const KernelSet* pickBestKernelSet();
+inline const KernelSet* bestKernelSet() {
+  static const KernelSet* const best = pickBestKernelSet();
+  return best;
+}
 
 // The set named "sse", "avx2" or "avx512", or null when this build or this
 // processor lacks it. For tests and benchmarks, which compare and time each
