@@ -1,4 +1,4 @@
-//===- text/simd/encode_avx2.cpp - Encoding kernels, AVX2 ------------------===//
+//===- text/simd/encode_avx2.cpp - Encoding kernels, AVX2 -----------------===//
 //
 // UTF-16 and UTF-32 to UTF-8, UTF-16 to UTF-32 and UTF-32 to UTF-16, sixteen
 // source units (one or two 32-byte registers) per step.
@@ -85,7 +85,8 @@ BQ_TARGET_AVX2 inline unsigned bits16(__m256i m) {
 // 0x10FFFF).
 BQ_TARGET_AVX2 inline __m256i scalar32(__m256i v) {
   const __m256i d = _mm256_sub_epi32(v, splat32<0xD800>());
-  const __m256i sur = _mm256_cmpeq_epi32(_mm256_min_epu32(d, splat32<0x7FF>()), d);
+  const __m256i sur =
+      _mm256_cmpeq_epi32(_mm256_min_epu32(d, splat32<0x7FF>()), d);
   const __m256i inRange =
       _mm256_cmpeq_epi32(_mm256_min_epu32(v, splat32<0x10FFFF>()), v);
   return _mm256_andnot_si256(sur, inRange);
@@ -107,7 +108,7 @@ BQ_TARGET_AVX2 inline __m256i pack32(__m256i a, __m256i b) {
 // high surrogate (its pair is left for the next block), or 0 when the block
 // holds an unpaired surrogate. `len` receives the byte count.
 BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
-                                   std::size_t& len) {
+                                             std::size_t& len) {
   const __m256i biased = _mm256_xor_si256(u, splat16<0x8000>());
   const __m256i ge80 = _mm256_cmpgt_epi16(biased, splat16<0x807F>());
   __m256i ge800 = _mm256_cmpgt_epi16(biased, splat16<0x87FF>());
@@ -122,9 +123,9 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
     const __m256i two = _mm256_or_si256(last6, _mm256_slli_epi16(lead2, 8));
     const __m256i lanes = _mm256_blendv_epi8(u, two, ge80);
     const unsigned m = bits16(ge80);
-    const __m256i packed = _mm256_shuffle_epi8(
-        lanes, patterns(kCompress16.pattern[m & 0xFF],
-                        kCompress16.pattern[m >> 8]));
+    const __m256i packed =
+        _mm256_shuffle_epi8(lanes, patterns(kCompress16.pattern[m & 0xFF],
+                                            kCompress16.pattern[m >> 8]));
     const std::size_t l0 = kCompress16.length[m & 0xFF];
     store(out, _mm256_castsi256_si128(packed));
     store(out + l0, _mm256_extracti128_si256(packed, 1));
@@ -133,10 +134,11 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
   }
 
   const __m256i mid6 = _mm256_or_si256(
-      _mm256_and_si256(_mm256_srli_epi16(u, 6), splat16<0x3F>()), splat16<0x80>());
+      _mm256_and_si256(_mm256_srli_epi16(u, 6), splat16<0x3F>()),
+      splat16<0x80>());
   const __m256i hi = _mm256_or_si256(_mm256_srli_epi16(u, 12), splat16<0xE0>());
-  const __m256i sur = _mm256_cmpeq_epi16(
-      _mm256_and_si256(u, splat16<0xF800>()), splat16<0xD800>());
+  const __m256i sur = _mm256_cmpeq_epi16(_mm256_and_si256(u, splat16<0xF800>()),
+                                         splat16<0xD800>());
   if (allOnes(ge800) && none(sur)) {
     // Three bytes each, the common case of CJK text. Units 0-3 and 8-11
     // are in `a`, 4-7 and 12-15 in `b`.
@@ -153,11 +155,12 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
     return 16;
   }
 
-  const __m256i lead2 = _mm256_or_si256(_mm256_srli_epi16(u, 6), splat16<0xC0>());
+  const __m256i lead2 =
+      _mm256_or_si256(_mm256_srli_epi16(u, 6), splat16<0xC0>());
   __m256i lo = _mm256_blendv_epi8(
       u,
-      _mm256_or_si256(last6,
-                      _mm256_slli_epi16(_mm256_blendv_epi8(lead2, mid6, ge800), 8)),
+      _mm256_or_si256(
+          last6, _mm256_slli_epi16(_mm256_blendv_epi8(lead2, mid6, ge800), 8)),
       ge80);
   int n = 16;
   if (!none(sur)) {
@@ -176,16 +179,17 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
     }
     // w = the top 11 bits of the scalar value, (high & 0x3FF) + 0x40. The
     // high lane holds the first two bytes, the low lane the last two.
-    const __m256i w =
-        _mm256_add_epi16(_mm256_and_si256(u, splat16<0x3FF>()), splat16<0x40>());
+    const __m256i w = _mm256_add_epi16(_mm256_and_si256(u, splat16<0x3FF>()),
+                                       splat16<0x40>());
     const __m256i highPart = _mm256_or_si256(
-        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(w, 2), splat16<0x3F>()),
-                        splat16<0x80>()),
-        _mm256_slli_epi16(_mm256_or_si256(_mm256_srli_epi16(w, 8), splat16<0xF0>()),
-                          8));
+        _mm256_or_si256(
+            _mm256_and_si256(_mm256_srli_epi16(w, 2), splat16<0x3F>()),
+            splat16<0x80>()),
+        _mm256_slli_epi16(
+            _mm256_or_si256(_mm256_srli_epi16(w, 8), splat16<0xF0>()), 8));
     // w of the unit before, across the middle of the register.
-    const __m256i wPrev = _mm256_alignr_epi8(
-        w, _mm256_permute2x128_si256(w, w, 0x08), 14);
+    const __m256i wPrev =
+        _mm256_alignr_epi8(w, _mm256_permute2x128_si256(w, w, 0x08), 14);
     const __m256i third = _mm256_or_si256(
         _mm256_or_si256(
             _mm256_slli_epi16(_mm256_and_si256(wPrev, splat16<3>()), 4),
@@ -230,10 +234,14 @@ BQ_TARGET_AVX2 inline __m256i wideLanes(__m256i v, __m256i m80, __m256i m800,
                                         __m256i m10000) {
   __m256i x = _mm256_or_si256(_mm256_and_si256(v, splat32<0x3F>()),
                               splat32<0x80808080>());
-  x = _mm256_or_si256(x, _mm256_and_si256(_mm256_slli_epi32(v, 2), splat32<0x3F00>()));
-  x = _mm256_or_si256(x, _mm256_and_si256(_mm256_slli_epi32(v, 4), splat32<0x3F0000>()));
-  x = _mm256_or_si256(x, _mm256_and_si256(_mm256_slli_epi32(v, 6), splat32<0x3F000000>()));
-  __m256i mark = _mm256_blendv_epi8(splat32<0x4000>(), splat32<0x600000>(), m800);
+  x = _mm256_or_si256(
+      x, _mm256_and_si256(_mm256_slli_epi32(v, 2), splat32<0x3F00>()));
+  x = _mm256_or_si256(
+      x, _mm256_and_si256(_mm256_slli_epi32(v, 4), splat32<0x3F0000>()));
+  x = _mm256_or_si256(
+      x, _mm256_and_si256(_mm256_slli_epi32(v, 6), splat32<0x3F000000>()));
+  __m256i mark =
+      _mm256_blendv_epi8(splat32<0x4000>(), splat32<0x600000>(), m800);
   mark = _mm256_blendv_epi8(mark, splat32<0x70000000>(), m10000);
   return _mm256_blendv_epi8(v, _mm256_or_si256(x, mark), m80);
 }
@@ -241,7 +249,7 @@ BQ_TARGET_AVX2 inline __m256i wideLanes(__m256i v, __m256i m80, __m256i m800,
 // Encodes sixteen UTF-32 scalar values (a, b), some above 0xFFFF, as UTF-8
 // at `out`; returns the byte count.
 BQ_TARGET_AVX2 BQ_ALWAYS_INLINE std::size_t encodeWide16(__m256i a, __m256i b,
-                                               std::uint8_t* out) {
+                                                         std::uint8_t* out) {
   const __m256i a80 = _mm256_cmpgt_epi32(a, splat32<0x7F>());
   const __m256i b80 = _mm256_cmpgt_epi32(b, splat32<0x7F>());
   const __m256i a800 = _mm256_cmpgt_epi32(a, splat32<0x7FF>());
@@ -296,8 +304,8 @@ constexpr CompressDwordsTable kCompressDwords;
 
 } // namespace
 
-BQ_TARGET_AVX2 void avx2Utf16To8(const UTF16*& s, const UTF16* sEnd,
-                                 UTF8*& t, UTF8* tEnd) {
+BQ_TARGET_AVX2 void avx2Utf16To8(const UTF16*& s, const UTF16* sEnd, UTF8*& t,
+                                 UTF8* tEnd) {
   const UTF16* p = s;
   UTF8* q = t;
   Staging st;
@@ -315,8 +323,8 @@ BQ_TARGET_AVX2 void avx2Utf16To8(const UTF16*& s, const UTF16* sEnd,
   t = q;
 }
 
-BQ_TARGET_AVX2 void avx2Utf32To8(const UTF32*& s, const UTF32* sEnd,
-                                 UTF8*& t, UTF8* tEnd) {
+BQ_TARGET_AVX2 void avx2Utf32To8(const UTF32*& s, const UTF32* sEnd, UTF8*& t,
+                                 UTF8* tEnd) {
   const UTF32* p = s;
   UTF8* q = t;
   Staging st;
@@ -344,8 +352,8 @@ BQ_TARGET_AVX2 void avx2Utf32To8(const UTF32*& s, const UTF32* sEnd,
   t = q;
 }
 
-BQ_TARGET_AVX2 void avx2Utf16To32(const UTF16*& s, const UTF16* sEnd,
-                                  UTF32*& t, UTF32* tEnd) {
+BQ_TARGET_AVX2 void avx2Utf16To32(const UTF16*& s, const UTF16* sEnd, UTF32*& t,
+                                  UTF32* tEnd) {
   const UTF16* p = s;
   UTF32* q = t;
   while (sEnd - p >= 16) {
@@ -379,15 +387,17 @@ BQ_TARGET_AVX2 void avx2Utf16To32(const UTF16*& s, const UTF16* sEnd,
     // 0x10000, which is (h << 10) + l - 0x35FDC00. The lanes of the low
     // units are then squeezed out, and each half is stored up to its last
     // value with a masked store.
-    const __m256i next = _mm256_alignr_epi8(
-        _mm256_permute2x128_si256(u, u, 0x81), u, 2);
+    const __m256i next =
+        _mm256_alignr_epi8(_mm256_permute2x128_si256(u, u, 0x81), u, 2);
     const auto half = [&](__m128i units, __m128i nexts, __m128i highs,
                           unsigned keep, int out, UTF32* at) BQ_TARGET_AVX2 {
       const __m256i c = _mm256_cvtepu16_epi32(units);
-      const __m256i pair = _mm256_sub_epi32(
-          _mm256_add_epi32(_mm256_slli_epi32(c, 10), _mm256_cvtepu16_epi32(nexts)),
-          splat32<0x35FDC00>());
-      const __m256i v = _mm256_blendv_epi8(c, pair, _mm256_cvtepi16_epi32(highs));
+      const __m256i pair =
+          _mm256_sub_epi32(_mm256_add_epi32(_mm256_slli_epi32(c, 10),
+                                            _mm256_cvtepu16_epi32(nexts)),
+                           splat32<0x35FDC00>());
+      const __m256i v =
+          _mm256_blendv_epi8(c, pair, _mm256_cvtepi16_epi32(highs));
       const __m256i packed = _mm256_permutevar8x32_epi32(
           v, _mm256_load_si256(reinterpret_cast<const __m256i*>(
                  kCompressDwords.index[keep])));
@@ -407,8 +417,8 @@ BQ_TARGET_AVX2 void avx2Utf16To32(const UTF16*& s, const UTF16* sEnd,
   t = q;
 }
 
-BQ_TARGET_AVX2 void avx2Utf32To16(const UTF32*& s, const UTF32* sEnd,
-                                  UTF16*& t, UTF16* tEnd) {
+BQ_TARGET_AVX2 void avx2Utf32To16(const UTF32*& s, const UTF32* sEnd, UTF16*& t,
+                                  UTF16* tEnd) {
   const UTF32* p = s;
   UTF16* q = t;
   while (sEnd - p >= 16) {
@@ -418,10 +428,11 @@ BQ_TARGET_AVX2 void avx2Utf32To16(const UTF32*& s, const UTF32* sEnd,
       if (!allOnes(_mm256_and_si256(scalar32(a), scalar32(b))))
         break;
       const unsigned wide =
-          static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(
-              _mm256_cmpgt_epi32(a, splat32<0xFFFF>())))) |
-          static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(
-              _mm256_cmpgt_epi32(b, splat32<0xFFFF>())))) << 8;
+          static_cast<unsigned>(_mm256_movemask_ps(
+              _mm256_castsi256_ps(_mm256_cmpgt_epi32(a, splat32<0xFFFF>())))) |
+          static_cast<unsigned>(_mm256_movemask_ps(
+              _mm256_castsi256_ps(_mm256_cmpgt_epi32(b, splat32<0xFFFF>()))))
+              << 8;
       if (wide != 0) {
         if (tEnd - q < 16 + __builtin_popcount(wide))
           break;

@@ -1,4 +1,4 @@
-//===- text/simd/encode_avx512.cpp - Encoding kernels, AVX-512 VBMI2 -------===//
+//===- text/simd/encode_avx512.cpp - Encoding kernels, AVX-512 VBMI2 ------===//
 //
 // UTF-16 and UTF-32 to UTF-8, UTF-16 to UTF-32 and UTF-32 to UTF-16 with
 // AVX-512 (F, BW, VL) and VBMI2, 32 UTF-16 or 16 UTF-32 units per step.
@@ -30,7 +30,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#define BQ_TARGET_AVX512 \
+#define BQ_TARGET_AVX512                                                       \
   __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi2,bmi2")))
 
 namespace Brackwell {
@@ -120,7 +120,8 @@ BQ_TARGET_AVX512 void avx512Utf16To8(const UTF16*& s, const UTF16* sEnd,
     }
     const __m512i last6 =
         _mm512_or_si512(_mm512_and_si512(u, splat16(0x3F)), splat16(0x80));
-    const __m512i lead2 = _mm512_or_si512(_mm512_srli_epi16(u, 6), splat16(0xC0));
+    const __m512i lead2 =
+        _mm512_or_si512(_mm512_srli_epi16(u, 6), splat16(0xC0));
     const __mmask32 ge800 = _mm512_cmpgt_epu16_mask(u, splat16(0x7FF));
     if (ge800 == 0) {
       // One or two bytes each, in 16-bit lanes.
@@ -138,8 +139,10 @@ BQ_TARGET_AVX512 void avx512Utf16To8(const UTF16*& s, const UTF16* sEnd,
     const __m512i top5 = _mm512_and_si512(u, splat16(0xF800));
     const __mmask32 sur = _mm512_cmpeq_epi16_mask(top5, splat16(0xD800));
     const __m512i mid6 = _mm512_or_si512(
-        _mm512_and_si512(_mm512_srli_epi16(u, 6), splat16(0x3F)), splat16(0x80));
-    const __m512i lead3 = _mm512_or_si512(_mm512_srli_epi16(u, 12), splat16(0xE0));
+        _mm512_and_si512(_mm512_srli_epi16(u, 6), splat16(0x3F)),
+        splat16(0x80));
+    const __m512i lead3 =
+        _mm512_or_si512(_mm512_srli_epi16(u, 12), splat16(0xE0));
     // Bytes 0 and 1 of each lane in `lo`, byte 2 in `hi`.
     __m512i lo = _mm512_mask_mov_epi16(
         u, ge80, _mm512_or_si512(lead2, _mm512_slli_epi16(last6, 8)));
@@ -165,9 +168,9 @@ BQ_TARGET_AVX512 void avx512Utf16To8(const UTF16*& s, const UTF16* sEnd,
       const __m512i highPart = _mm512_or_si512(
           _mm512_or_si512(_mm512_srli_epi16(w, 8), splat16(0xF0)),
           _mm512_slli_epi16(
-              _mm512_or_si512(_mm512_and_si512(_mm512_srli_epi16(w, 2),
-                                               splat16(0x3F)),
-                              splat16(0x80)),
+              _mm512_or_si512(
+                  _mm512_and_si512(_mm512_srli_epi16(w, 2), splat16(0x3F)),
+                  splat16(0x80)),
               8));
       const __m512i wPrev = _mm512_permutexvar_epi16(prev, w);
       const __m512i third = _mm512_or_si512(
@@ -186,8 +189,10 @@ BQ_TARGET_AVX512 void avx512Utf16To8(const UTF16*& s, const UTF16* sEnd,
     __mmask64 keepB = usedBytes(b, 0x1111111111111111ULL);
     if (taken == 31) // unit 31 is a high surrogate left for the next block
       keepB &= ~(std::uint64_t{0xF} << 60);
-    const std::ptrdiff_t na = static_cast<std::ptrdiff_t>(_mm_popcnt_u64(keepA));
-    const std::ptrdiff_t nb = static_cast<std::ptrdiff_t>(_mm_popcnt_u64(keepB));
+    const std::ptrdiff_t na =
+        static_cast<std::ptrdiff_t>(_mm_popcnt_u64(keepA));
+    const std::ptrdiff_t nb =
+        static_cast<std::ptrdiff_t>(_mm_popcnt_u64(keepB));
     if (na + nb > tEnd - q)
       break;
     _mm512_mask_storeu_epi8(q, firstBits(static_cast<std::size_t>(na)),
@@ -225,15 +230,19 @@ BQ_TARGET_AVX512 void avx512Utf32To8(const UTF32*& s, const UTF32* sEnd,
     // then the markers of the length; byte-reversed, the lead comes first
     // and the unused bytes (zero) are dropped by the compress.
     __m512i x = _mm512_and_si512(v, splat32(0x3F));
-    x = _mm512_or_si512(x, _mm512_and_si512(_mm512_slli_epi32(v, 2), splat32(0x3F00)));
-    x = _mm512_or_si512(x, _mm512_and_si512(_mm512_slli_epi32(v, 4), splat32(0x3F0000)));
-    x = _mm512_or_si512(x, _mm512_and_si512(_mm512_slli_epi32(v, 6), splat32(0x3F000000)));
+    x = _mm512_or_si512(
+        x, _mm512_and_si512(_mm512_slli_epi32(v, 2), splat32(0x3F00)));
+    x = _mm512_or_si512(
+        x, _mm512_and_si512(_mm512_slli_epi32(v, 4), splat32(0x3F0000)));
+    x = _mm512_or_si512(
+        x, _mm512_and_si512(_mm512_slli_epi32(v, 6), splat32(0x3F000000)));
     __m512i mark = splat32(0xC080);
-    mark = _mm512_mask_mov_epi32(mark, _mm512_cmpgt_epu32_mask(v, splat32(0x7FF)),
-                                 splat32(0xE08080));
-    mark = _mm512_mask_mov_epi32(mark, _mm512_cmpgt_epu32_mask(v, splat32(0xFFFF)),
-                                 splat32(0xF0808080));
-    const __m512i word = _mm512_mask_mov_epi32(v, ge80, _mm512_or_si512(x, mark));
+    mark = _mm512_mask_mov_epi32(
+        mark, _mm512_cmpgt_epu32_mask(v, splat32(0x7FF)), splat32(0xE08080));
+    mark = _mm512_mask_mov_epi32(
+        mark, _mm512_cmpgt_epu32_mask(v, splat32(0xFFFF)), splat32(0xF0808080));
+    const __m512i word =
+        _mm512_mask_mov_epi32(v, ge80, _mm512_or_si512(x, mark));
     const __m512i lanes = _mm512_shuffle_epi8(word, bswap);
     const std::ptrdiff_t n =
         put(lanes, usedBytes(lanes, 0x8888888888888888ULL), q, tEnd);
@@ -259,8 +268,8 @@ BQ_TARGET_AVX512 void avx512Utf16To32(const UTF16*& s, const UTF16* sEnd,
       if (tEnd - q < 32)
         break;
       _mm512_storeu_si512(q, _mm512_cvtepu16_epi32(_mm512_castsi512_si256(u)));
-      _mm512_storeu_si512(q + 16,
-                          _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(u, 1)));
+      _mm512_storeu_si512(
+          q + 16, _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(u, 1)));
       p += 32;
       q += 32;
       continue;
@@ -290,15 +299,20 @@ BQ_TARGET_AVX512 void avx512Utf16To32(const UTF16*& s, const UTF16* sEnd,
         _mm512_add_epi32(_mm512_slli_epi32(ua, 10), na), splat32(0x35FDC00));
     const __m512i pairB = _mm512_sub_epi32(
         _mm512_add_epi32(_mm512_slli_epi32(ub, 10), nb), splat32(0x35FDC00));
-    const __m512i ca = _mm512_mask_mov_epi32(ua, static_cast<__mmask16>(high), pairA);
-    const __m512i cb = _mm512_mask_mov_epi32(ub, static_cast<__mmask16>(high >> 16), pairB);
-    _mm512_mask_storeu_epi32(q, static_cast<__mmask16>(firstBits(static_cast<std::size_t>(outA))),
-                             _mm512_maskz_compress_epi32(static_cast<__mmask16>(~low), ca));
+    const __m512i ca =
+        _mm512_mask_mov_epi32(ua, static_cast<__mmask16>(high), pairA);
+    const __m512i cb =
+        _mm512_mask_mov_epi32(ub, static_cast<__mmask16>(high >> 16), pairB);
     _mm512_mask_storeu_epi32(
-        q + outA, static_cast<__mmask16>(firstBits(static_cast<std::size_t>(outB))),
+        q, static_cast<__mmask16>(firstBits(static_cast<std::size_t>(outA))),
+        _mm512_maskz_compress_epi32(static_cast<__mmask16>(~low), ca));
+    _mm512_mask_storeu_epi32(
+        q + outA,
+        static_cast<__mmask16>(firstBits(static_cast<std::size_t>(outB))),
         _mm512_maskz_compress_epi32(
             static_cast<__mmask16>(~(low >> 16)) &
-                static_cast<__mmask16>(firstBits(static_cast<std::size_t>(taken - 16))),
+                static_cast<__mmask16>(
+                    firstBits(static_cast<std::size_t>(taken - 16))),
             cb));
     p += taken;
     q += outA + outB;
@@ -319,7 +333,8 @@ BQ_TARGET_AVX512 void avx512Utf32To16(const UTF32*& s, const UTF32* sEnd,
     if (wide == 0) {
       if (tEnd - q < 16)
         break;
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(q), _mm512_cvtepi32_epi16(v));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(q),
+                          _mm512_cvtepi32_epi16(v));
       p += 16;
       q += 16;
       continue;
@@ -329,17 +344,18 @@ BQ_TARGET_AVX512 void avx512Utf32To16(const UTF32*& s, const UTF32* sEnd,
     const __m512i c = _mm512_sub_epi32(v, splat32(0x10000));
     const __m512i pair = _mm512_or_si512(
         _mm512_add_epi32(_mm512_srli_epi32(c, 10), splat32(0xD800)),
-        _mm512_slli_epi32(
-            _mm512_add_epi32(_mm512_and_si512(c, splat32(0x3FF)), splat32(0xDC00)),
-            16));
+        _mm512_slli_epi32(_mm512_add_epi32(_mm512_and_si512(c, splat32(0x3FF)),
+                                           splat32(0xDC00)),
+                          16));
     const __m512i units = _mm512_mask_mov_epi32(v, wide, pair);
-    const __mmask32 keep = static_cast<__mmask32>(
-        0x55555555u | _pdep_u32(wide, 0xAAAAAAAAu));
+    const __mmask32 keep =
+        static_cast<__mmask32>(0x55555555u | _pdep_u32(wide, 0xAAAAAAAAu));
     const int n = 16 + __builtin_popcount(wide);
     if (tEnd - q < n)
       break;
-    _mm512_mask_storeu_epi16(q, static_cast<__mmask32>(firstBits(static_cast<std::size_t>(n))),
-                             _mm512_maskz_compress_epi16(keep, units));
+    _mm512_mask_storeu_epi16(
+        q, static_cast<__mmask32>(firstBits(static_cast<std::size_t>(n))),
+        _mm512_maskz_compress_epi16(keep, units));
     p += 16;
     q += n;
   }

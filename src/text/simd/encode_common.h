@@ -2,11 +2,11 @@
 //
 // Internal to the library; not part of the API.
 //
-// The encoding kernels (UTF-16 and UTF-32 to UTF-8) first give every source
-// unit a lane of its own holding its UTF-8 bytes, then squeeze the unused
-// bytes out with one byte shuffle. These tables hold those shuffles, built
-// here at compile time, and the staging area that their output goes
-// through.
+// The SSE and AVX2 encoding kernels (UTF-16 and UTF-32 to UTF-8) first give
+// every source unit a lane of its own holding its UTF-8 bytes, then squeeze
+// the unused bytes out with one byte shuffle per 16 bytes. These tables hold
+// those shuffles, built here at compile time; the staging area below is
+// where their output goes.
 //
 // Lane layout: the bytes of a character sit in its lane in reverse order,
 // the last byte of the UTF-8 form in the lane's byte 0 and the lead byte in
@@ -74,21 +74,21 @@ struct Compress32Table {
 inline constexpr Compress16Table kCompress16{};
 inline constexpr Compress32Table kCompress32{};
 
-// Eight copies of V, 32 bytes: the constants of the kernels.
+// Eight copies of V, 32 bytes: a vector constant kept in memory.
 template <std::uint32_t V> struct Splat {
   alignas(32) static constexpr std::uint32_t v[8] = {V, V, V, V, V, V, V, V};
 };
 
 // UTF-8 output of the encoders. A squeezed register is stored whole, so its
-// last bytes are garbage until the next block overwrites them; blocks are
-// therefore stored here, each only after its exact size has been checked
-// against the room left, and copied to the target in whole characters.
-// A block may store up to kStageSlack bytes past `used`.
+// last bytes are garbage until the next block overwrites them. A block is
+// therefore written here first (up to kSlack bytes past `used`), committed
+// only when its exact size fits the room left in the target, and committed
+// bytes, whole characters only, are copied to the target.
 struct Staging {
   static constexpr std::size_t kSize = 512;
-  static constexpr std::size_t kStageSlack = 96;
+  static constexpr std::size_t kSlack = 96;
 
-  alignas(32) std::uint8_t buf[kSize + kStageSlack];
+  alignas(32) std::uint8_t buf[kSize + kSlack];
   std::size_t used = 0;
 
   std::uint8_t* next() { return buf + used; }

@@ -1,7 +1,7 @@
 //===- text/simd/encode_sse.cpp - Encoding kernels, SSSE3/SSE4.1 ----------===//
 //
-// UTF-16 and UTF-32 to UTF-8, UTF-16 to UTF-32 and UTF-32 to UTF-16, eight
-// source units (one or two 16-byte registers) per step.
+// UTF-16 and UTF-32 to UTF-8, UTF-16 to UTF-32 and UTF-32 to UTF-16, in
+// blocks of eight source units (one or two 16-byte registers).
 //
 // To UTF-8: each unit is classified by the bytes it needs (1, 2, 3, or 2+2
 // for the two halves of a surrogate pair, whose four bytes are split over
@@ -74,7 +74,7 @@ BQ_TARGET_SSE inline bool allOnes(__m128i m) {
 // surrogate (its pair is left for the next block), or 0 when the block holds
 // an unpaired surrogate. `len` receives the byte count.
 BQ_TARGET_SSE BQ_ALWAYS_INLINE int encode8(__m128i u, std::uint8_t* out,
-                                 std::size_t& len) {
+                                           std::size_t& len) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i biased = _mm_xor_si128(u, splat16(0x8000));
   const __m128i ge80 = _mm_cmpgt_epi16(biased, splat16(0x807F));
@@ -114,7 +114,8 @@ BQ_TARGET_SSE BQ_ALWAYS_INLINE int encode8(__m128i u, std::uint8_t* out,
   }
   __m128i lo = _mm_blendv_epi8(
       u,
-      _mm_or_si128(last6, _mm_slli_epi16(_mm_blendv_epi8(lead2, mid6, ge800), 8)),
+      _mm_or_si128(last6,
+                   _mm_slli_epi16(_mm_blendv_epi8(lead2, mid6, ge800), 8)),
       ge80);
 
   int n = 8;
@@ -122,7 +123,8 @@ BQ_TARGET_SSE BQ_ALWAYS_INLINE int encode8(__m128i u, std::uint8_t* out,
     const __m128i top6 = _mm_and_si128(u, splat16(0xFC00));
     const __m128i high = _mm_cmpeq_epi16(top6, splat16(0xD800));
     const __m128i low = _mm_cmpeq_epi16(top6, splat16(0xDC00));
-    unsigned h = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(high, zero)));
+    unsigned h =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(high, zero)));
     const unsigned l =
         static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(low, zero)));
     if (h & 0x80) {
@@ -135,7 +137,8 @@ BQ_TARGET_SSE BQ_ALWAYS_INLINE int encode8(__m128i u, std::uint8_t* out,
     }
     // w = the top 11 bits of the scalar value, (high & 0x3FF) + 0x40. The
     // high lane holds the first two bytes, the low lane the last two.
-    const __m128i w = _mm_add_epi16(_mm_and_si128(u, splat16(0x3FF)), splat16(0x40));
+    const __m128i w =
+        _mm_add_epi16(_mm_and_si128(u, splat16(0x3FF)), splat16(0x40));
     const __m128i highPart = _mm_or_si128(
         _mm_or_si128(_mm_and_si128(_mm_srli_epi16(w, 2), splat16(0x3F)),
                      splat16(0x80)),
@@ -152,7 +155,8 @@ BQ_TARGET_SSE BQ_ALWAYS_INLINE int encode8(__m128i u, std::uint8_t* out,
   }
 
   // Two bits per unit: bit 2j set for two bytes, bit 2j+1 for three.
-  const __m128i cls = _mm_xor_si128(_mm_and_si128(ge80, splat16(0x00FF)), ge800);
+  const __m128i cls =
+      _mm_xor_si128(_mm_and_si128(ge80, splat16(0x00FF)), ge800);
   const unsigned idx = static_cast<unsigned>(_mm_movemask_epi8(cls));
   const unsigned ia = idx & 0xFF;
   const unsigned ib = idx >> 8;
@@ -170,7 +174,8 @@ BQ_TARGET_SSE BQ_ALWAYS_INLINE int encode8(__m128i u, std::uint8_t* out,
 // length; ASCII lanes keep the value itself.
 BQ_TARGET_SSE inline __m128i wideLanes(__m128i v, __m128i m80, __m128i m800,
                                        __m128i m10000) {
-  __m128i x = _mm_or_si128(_mm_and_si128(v, splat32(0x3F)), splat32(0x80808080));
+  __m128i x =
+      _mm_or_si128(_mm_and_si128(v, splat32(0x3F)), splat32(0x80808080));
   x = _mm_or_si128(x, _mm_and_si128(_mm_slli_epi32(v, 2), splat32(0x3F00)));
   x = _mm_or_si128(x, _mm_and_si128(_mm_slli_epi32(v, 4), splat32(0x3F0000)));
   x = _mm_or_si128(x, _mm_and_si128(_mm_slli_epi32(v, 6), splat32(0x3F000000)));
@@ -182,7 +187,7 @@ BQ_TARGET_SSE inline __m128i wideLanes(__m128i v, __m128i m80, __m128i m800,
 // Encodes eight UTF-32 scalar values (a, b), some above 0xFFFF, as UTF-8 at
 // `out`; returns the byte count.
 BQ_TARGET_SSE BQ_ALWAYS_INLINE std::size_t encodeWide8(__m128i a, __m128i b,
-                                             std::uint8_t* out) {
+                                                       std::uint8_t* out) {
   const __m128i a80 = _mm_cmpgt_epi32(a, splat32(0x7F));
   const __m128i b80 = _mm_cmpgt_epi32(b, splat32(0x7F));
   const __m128i a800 = _mm_cmpgt_epi32(a, splat32(0x7FF));
@@ -256,9 +261,8 @@ BQ_TARGET_SSE void sseUtf16To8(const UTF16*& s, const UTF16* sEnd, UTF8*& t,
 
 // Encodes eight UTF-32 units (a, b) as UTF-8 at `out`; returns false when
 // one of them is not a scalar value.
-BQ_TARGET_SSE BQ_ALWAYS_INLINE bool encode32x8(__m128i a, __m128i b,
-                                               std::uint8_t* out,
-                                               std::size_t& len) {
+BQ_TARGET_SSE BQ_ALWAYS_INLINE bool
+encode32x8(__m128i a, __m128i b, std::uint8_t* out, std::size_t& len) {
   const __m128i bmpA = _mm_cmpeq_epi32(_mm_min_epu32(a, splat32(0xD7FF)), a);
   const __m128i bmpB = _mm_cmpeq_epi32(_mm_min_epu32(b, splat32(0xD7FF)), b);
   if (allOnes(_mm_and_si128(bmpA, bmpB))) {
@@ -289,8 +293,8 @@ BQ_TARGET_SSE void sseUtf32To8(const UTF32*& s, const UTF32* sEnd, UTF8*& t,
       if (_mm_testz_si128(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)),
                           splat32(0xFFFFFF80)) &&
           st.room(q, tEnd) >= 16) {
-        store(st.next(), _mm_packus_epi16(_mm_packus_epi32(a, b),
-                                          _mm_packus_epi32(c, d)));
+        store(st.next(),
+              _mm_packus_epi16(_mm_packus_epi32(a, b), _mm_packus_epi32(c, d)));
         st.commit(16, q);
         p += 16;
         continue;
@@ -315,8 +319,8 @@ BQ_TARGET_SSE void sseUtf32To8(const UTF32*& s, const UTF32* sEnd, UTF8*& t,
   t = q;
 }
 
-BQ_TARGET_SSE void sseUtf16To32(const UTF16*& s, const UTF16* sEnd,
-                                UTF32*& t, UTF32* tEnd) {
+BQ_TARGET_SSE void sseUtf16To32(const UTF16*& s, const UTF16* sEnd, UTF32*& t,
+                                UTF32* tEnd) {
   const UTF16* p = s;
   UTF32* q = t;
   const __m128i zero = _mm_setzero_si128();
@@ -359,8 +363,8 @@ BQ_TARGET_SSE void sseUtf16To32(const UTF16*& s, const UTF16* sEnd,
   t = q;
 }
 
-BQ_TARGET_SSE void sseUtf32To16(const UTF32*& s, const UTF32* sEnd,
-                                UTF16*& t, UTF16* tEnd) {
+BQ_TARGET_SSE void sseUtf32To16(const UTF32*& s, const UTF32* sEnd, UTF16*& t,
+                                UTF16* tEnd) {
   const UTF32* p = s;
   UTF16* q = t;
   while (sEnd - p >= 8) {
@@ -375,8 +379,11 @@ BQ_TARGET_SSE void sseUtf32To16(const UTF32*& s, const UTF32* sEnd,
                                         _mm_cmpgt_epi32(b, splat32(0xFFFF)));
       if (!_mm_testz_si128(wide, wide)) {
         const int pairs = __builtin_popcount(static_cast<unsigned>(
-            _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(a, splat32(0xFFFF)))) |
-            _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(b, splat32(0xFFFF)))) << 4));
+            _mm_movemask_ps(
+                _mm_castsi128_ps(_mm_cmpgt_epi32(a, splat32(0xFFFF)))) |
+            _mm_movemask_ps(
+                _mm_castsi128_ps(_mm_cmpgt_epi32(b, splat32(0xFFFF))))
+                << 4));
         if (tEnd - q < 8 + pairs)
           break;
         for (int i = 0; i < 8; ++i) {
