@@ -2,6 +2,9 @@
 // temporary directory, against std::filesystem, timed side by side
 // (alternating runs, medians). Prints Markdown sections for bench/RESULTS.md:
 //
+//   - RecurseFiles, deleteDir and copyDirectory called in this process
+//     against find -L, rm -rf (on a fresh copy) and cp -r as commands, wall
+//     and CPU time;
 //   - RecurseFiles against recursive_directory_iterator with a status read
 //     per entry (links followed);
 //   - copyDirectory against std::filesystem::copy (recursive), every copy
@@ -20,6 +23,12 @@
 #include <brackwell/fileUtils.h>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -123,6 +132,70 @@ void row(const char* name, const char* peer, double bq, double other,
               other, r, r >= target ? "met" : "missed", target);
 }
 
+// Wall and CPU seconds of one run.
+struct Times {
+  double wall, cpu;
+};
+
+// A library call in this process: its CPU is this (single-threaded)
+// process's CPU time over the call.
+Times timeCall(std::function<void()> const& f) {
+  timespec c0, c1;
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c0);
+  double wall = seconds(f);
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c1);
+  return {wall, double(c1.tv_sec - c0.tv_sec) + 1e-9 * double(c1.tv_nsec - c0.tv_nsec)};
+}
+
+// A command, started without a shell, its output thrown away: the child's
+// user + system time, from wait4().
+Times timeCommand(std::vector<std::string> const& args) {
+  std::vector<char*> argv;
+  for (std::string const& a : args)
+    argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  rusage ru{};
+  int status = 0;
+  double wall = seconds([&] {
+    check(posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ) == 0,
+          "posix_spawnp");
+    check(::wait4(pid, &status, 0, &ru) == pid, "wait4");
+  });
+  posix_spawn_file_actions_destroy(&fa);
+  check(WIFEXITED(status) && WEXITSTATUS(status) == 0, args[0].c_str());
+  auto sec = [](timeval t) { return double(t.tv_sec) + 1e-6 * double(t.tv_usec); };
+  return {wall, sec(ru.ru_utime) + sec(ru.ru_stime)};
+}
+
+// Alternating runs of a library call and a command (each after its own
+// untimed preparation); prints medians and both ratios (the command's time
+// over the call's: above 1, the call is faster).
+void callVsCommand(const char* name, std::function<void()> const& call,
+                   std::vector<std::string> const& command, const char* peer,
+                   std::function<void()> const& prepareCall,
+                   std::function<void()> const& prepareCommand, int runs,
+                   double target) {
+  std::vector<double> aw, ac, bw, bc;
+  for (int k = 0; k < runs; ++k) {
+    prepareCall();
+    Times a = timeCall(call);
+    prepareCommand();
+    Times b = timeCommand(command);
+    aw.push_back(a.wall);
+    ac.push_back(a.cpu);
+    bw.push_back(b.wall);
+    bc.push_back(b.cpu);
+  }
+  double rw = median(bw) / median(aw), rc = median(bc) / median(ac);
+  std::printf("| %s | %.4f / %.4f | %s | %.4f / %.4f | %.2f | %.2f | %.1f %s |\n",
+              name, median(aw), median(ac), peer, median(bw), median(bc), rw,
+              rc, target, std::min(rw, rc) >= target ? "met" : "missed");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -134,6 +207,44 @@ int main(int argc, char** argv) {
   const std::string tree = root + "/tree", c1 = root + "/c1", c2 = root + "/c2";
   makeTree(tree, 20000);
 
+  {
+    std::printf("## Library calls against commands (20,000 files in 1,011 "
+                "directories, medians of %d alternating runs)\n\n"
+                "The call runs in this process; the command is started "
+                "without a shell, its output to /dev/null, and its CPU is its "
+                "user + system time. Ratios are the command's time over the "
+                "call's.\n\n"
+                "| operation | call wall / CPU s | command | wall / CPU s | "
+                "wall ratio | CPU ratio | target |\n"
+                "|---|---|---|---|---|---|---|\n",
+                runs);
+    auto none = [] {};
+    auto fresh = [&](std::string const& dst) {
+      return [&tree, dst] {
+        fs::remove_all(dst);
+        timeCommand({"cp", "-r", tree, dst});
+      };
+    };
+    callVsCommand("RecurseFiles", [&] { check(recurseBrackwell(tree) == 20000,
+                                              "RecurseFiles count"); },
+                  {"find", "-L", tree, "-type", "f"}, "find -L DIR -type f",
+                  none, none, runs, 1.2);
+    callVsCommand("deleteDir (fresh copy each run)",
+                  [&] { check(BQFileUtils::deleteDir(pathOf(c1), true) == 0,
+                              "deleteDir"); },
+                  {"rm", "-rf", c2}, "rm -rf", fresh(c1), fresh(c2), runs, 1.2);
+    callVsCommand("copyDirectory",
+                  [&] { check(BQFileUtils::copyDirectory(pathOf(tree),
+                                                         pathOf(c1)) == 0,
+                              "copyDirectory"); },
+                  {"cp", "-r", tree, c2}, "cp -r",
+                  [&] { fs::remove_all(c1); }, [&] { fs::remove_all(c2); },
+                  runs, 1.1);
+    check(sameTree(tree, c1), "the copy differs");
+    fs::remove_all(c1);
+    fs::remove_all(c2);
+    std::printf("\n");
+  }
   std::printf("## File-system work against std::filesystem (median seconds "
               "of %d alternating runs, 20,000 files in 1,011 directories)\n\n",
               runs);

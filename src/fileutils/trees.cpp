@@ -228,13 +228,17 @@ void listEntries(BQFileSpec const& directory, DirReader& d,
     Kind const k = types.of(e, types.ref(e, directory, joined), st);
     if (k == Kind::None)
       continue;
-    if (joined.utf8() == nullptr)
-      joined = BQFileSpec(directory, e->d_name, kUtf8);
-    if (k == Kind::File)
-      files.push_back(std::move(joined));
-    else
-      onDir(std::move(joined), idOf(st));
-    joined = BQFileSpec();
+    if (joined.utf8() != nullptr) { // built for the status read already
+      if (k == Kind::File)
+        files.push_back(std::move(joined));
+      else
+        onDir(std::move(joined), idOf(st));
+      joined = BQFileSpec();
+    } else if (k == Kind::File) {
+      files.emplace_back(directory, e->d_name, kUtf8);
+    } else {
+      onDir(BQFileSpec(directory, e->d_name, kUtf8), idOf(st));
+    }
   }
 }
 
