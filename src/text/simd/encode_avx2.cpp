@@ -106,7 +106,9 @@ BQ_TARGET_AVX2 inline __m256i pack32(__m256i a, __m256i b) {
 // Encodes the sixteen UTF-16 units `u` as UTF-8 at `out` (which has room for
 // 64 bytes) and returns how many units it took: 16, or 15 when unit 15 is a
 // high surrogate (its pair is left for the next block), or 0 when the block
-// holds an unpaired surrogate. `len` receives the byte count.
+// holds an unpaired surrogate, or any surrogate unless `Pairs` (UTF-32 input
+// packed to 16 bits). `len` receives the byte count.
+template <bool Pairs>
 BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
                                              std::size_t& len) {
   const __m256i biased = _mm256_xor_si256(u, splat16<0x8000>());
@@ -164,6 +166,10 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
       ge80);
   int n = 16;
   if (!none(sur)) {
+    if (!Pairs) {
+      len = 0;
+      return 0;
+    }
     const __m256i top6 = _mm256_and_si256(u, splat16<0xFC00>());
     const __m256i high = _mm256_cmpeq_epi16(top6, splat16<0xD800>());
     const __m256i low = _mm256_cmpeq_epi16(top6, splat16<0xDC00>());
@@ -312,7 +318,7 @@ BQ_TARGET_AVX2 void avx2Utf16To8(const UTF16*& s, const UTF16* sEnd, UTF8*& t,
   while (sEnd - p >= 16) {
     const __m256i u = load(p);
     std::size_t len;
-    const int n = encode16(u, st.next(), len);
+    const int n = encode16<true>(u, st.next(), len);
     if (n == 0 || len > st.room(q, tEnd))
       break;
     p += n;
@@ -332,15 +338,14 @@ BQ_TARGET_AVX2 void avx2Utf32To8(const UTF32*& s, const UTF32* sEnd, UTF8*& t,
     const __m256i a = load(p);
     const __m256i b = load(p + 8);
     std::size_t len;
-    if (allOnes(_mm256_and_si256(belowSurrogates(a), belowSurrogates(b)))) {
-      encode16(pack32(a, b), st.next(), len);
+    if (_mm256_testz_si256(_mm256_or_si256(a, b), splat32<0xFFFF0000>())) {
+      // Sixteen bits each; the encoder refuses surrogate values.
+      if (encode16<false>(pack32(a, b), st.next(), len) == 0)
+        break;
     } else {
       if (!allOnes(_mm256_and_si256(scalar32(a), scalar32(b))))
         break;
-      if (_mm256_testz_si256(_mm256_or_si256(a, b), splat32<0xFFFF0000>()))
-        encode16(pack32(a, b), st.next(), len);
-      else
-        len = encodeWide16(a, b, st.next());
+      len = encodeWide16(a, b, st.next());
     }
     if (len > st.room(q, tEnd))
       break;

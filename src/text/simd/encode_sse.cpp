@@ -72,7 +72,9 @@ BQ_TARGET_SSE inline bool allOnes(__m128i m) {
 // Encodes the eight UTF-16 units `u` as UTF-8 at `out` (which has room for
 // 32 bytes) and returns how many units it took: 8, or 7 when unit 7 is a high
 // surrogate (its pair is left for the next block), or 0 when the block holds
-// an unpaired surrogate. `len` receives the byte count.
+// an unpaired surrogate, or any surrogate unless `Pairs` (UTF-32 input packed
+// to 16 bits). `len` receives the byte count.
+template <bool Pairs>
 BQ_TARGET_SSE BQ_ALWAYS_INLINE int encode8(__m128i u, std::uint8_t* out,
                                            std::size_t& len) {
   const __m128i zero = _mm_setzero_si128();
@@ -120,6 +122,10 @@ BQ_TARGET_SSE BQ_ALWAYS_INLINE int encode8(__m128i u, std::uint8_t* out,
 
   int n = 8;
   if (!_mm_testz_si128(sur, sur)) {
+    if (!Pairs) {
+      len = 0;
+      return 0;
+    }
     const __m128i top6 = _mm_and_si128(u, splat16(0xFC00));
     const __m128i high = _mm_cmpeq_epi16(top6, splat16(0xD800));
     const __m128i low = _mm_cmpeq_epi16(top6, splat16(0xDC00));
@@ -234,21 +240,21 @@ BQ_TARGET_SSE void sseUtf16To8(const UTF16*& s, const UTF16* sEnd, UTF8*& t,
         p += 16;
         continue;
       }
-      const int n = encode8(a, st.next(), len);
+      const int n = encode8<true>(a, st.next(), len);
       if (n == 0 || len > st.room(q, tEnd))
         break;
       p += n;
       st.commit(len, q);
       if (n != 8)
         continue;
-      const int m = encode8(b, st.next(), len);
+      const int m = encode8<true>(b, st.next(), len);
       if (m == 0 || len > st.room(q, tEnd))
         break;
       p += m;
       st.commit(len, q);
       continue;
     }
-    const int n = encode8(a, st.next(), len);
+    const int n = encode8<true>(a, st.next(), len);
     if (n == 0 || len > st.room(q, tEnd))
       break;
     p += n;
@@ -263,18 +269,12 @@ BQ_TARGET_SSE void sseUtf16To8(const UTF16*& s, const UTF16* sEnd, UTF8*& t,
 // one of them is not a scalar value.
 BQ_TARGET_SSE BQ_ALWAYS_INLINE bool
 encode32x8(__m128i a, __m128i b, std::uint8_t* out, std::size_t& len) {
-  const __m128i bmpA = _mm_cmpeq_epi32(_mm_min_epu32(a, splat32(0xD7FF)), a);
-  const __m128i bmpB = _mm_cmpeq_epi32(_mm_min_epu32(b, splat32(0xD7FF)), b);
-  if (allOnes(_mm_and_si128(bmpA, bmpB))) {
-    encode8(_mm_packus_epi32(a, b), out, len);
-    return true;
-  }
+  if (_mm_testz_si128(_mm_or_si128(a, b), splat32(0xFFFF0000)))
+    // Sixteen bits each; the encoder refuses surrogate values.
+    return encode8<false>(_mm_packus_epi32(a, b), out, len) != 0;
   if (!allOnes(_mm_and_si128(scalar32(a), scalar32(b))))
     return false;
-  if (_mm_testz_si128(_mm_or_si128(a, b), splat32(0xFFFF0000)))
-    encode8(_mm_packus_epi32(a, b), out, len);
-  else
-    len = encodeWide8(a, b, out);
+  len = encodeWide8(a, b, out);
   return true;
 }
 
