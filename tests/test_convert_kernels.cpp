@@ -163,7 +163,8 @@ TEST(ConvertKernels, FromUTF16) {
 TEST(ConvertKernels, FromUTF32) {
   compareFrom<UTF32, UTF8, UTF16>(
       utf32ToUTF8<true>, utf32ToUTF8<false>, utf32ToUTF16<true>,
-      utf32ToUTF16<false>, {{0xD800}, {0x110000}, {0xDFFF}, {0xFFFFFFFF}});
+      utf32ToUTF16<false>,
+      {{0xD800}, {0x110000}, {0xDFFF}, {0xFFFFFFFF}, {0xDBFF, 0xDC00}});
 }
 
 // Every byte pair, then two continuation bytes, inside ASCII at shifting
