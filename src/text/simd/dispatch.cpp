@@ -28,8 +28,7 @@ const KernelSet kSse = {"sse",        sseUtf8To16,  sseUtf8To32,
 const KernelSet kAvx2 = {"avx2",        avx2Utf8To16,  avx2Utf8To32,
                          avx2Utf16To8,  avx2Utf32To8,  avx2Utf16To32,
                          avx2Utf32To16};
-// AVX-512 decodes UTF-8 with the AVX2 kernels.
-const KernelSet kAvx512 = {"avx512",        avx2Utf8To16,    avx2Utf8To32,
+const KernelSet kAvx512 = {"avx512",        avx512Utf8To16,  avx512Utf8To32,
                            avx512Utf16To8,  avx512Utf32To8,  avx512Utf16To32,
                            avx512Utf32To16};
 
