@@ -272,7 +272,7 @@ private:
   BQ_STATUS unlinkNames(std::size_t from, int at, bool byPath,
                         BQFileSpec const& directory);
 
-  DirReader m_reader;  // one buffer, reopened level after level
+  DirReader m_reader;  // one stream at a time, reopened level after level
   std::string m_names; // names to unlink, NUL-terminated, level after level
 };
 
