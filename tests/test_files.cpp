@@ -168,18 +168,18 @@ TEST(Files, CopyFile) {
   EXPECT_EQ(0, BQFileUtils::copyFile(P(t.path("short")), P(t.path("long"))));
   EXPECT_EQ("abc", Tree::read(t.path("long")));
   EXPECT_EQ(0, BQFileUtils::copyFile(P(t.path("empty")), P("/dev/full")));
-  EXPECT_EQ(1, BQFileUtils::copyFile(P(t.path("missing")), P(t.path("m2"))));
+  EXPECT_EQ(BQ_STS_Failure, BQFileUtils::copyFile(P(t.path("missing")), P(t.path("m2"))));
   EXPECT_FALSE(exists(t.path("m2")));
-  EXPECT_EQ(1, BQFileUtils::copyFile(P(""), P(t.path("m2"))));
-  EXPECT_EQ(1, BQFileUtils::copyFile(P(t.path("short")), P(t.path("nodir/x"))));
+  EXPECT_EQ(BQ_STS_Failure, BQFileUtils::copyFile(P(""), P(t.path("m2"))));
+  EXPECT_EQ(BQ_STS_Failure, BQFileUtils::copyFile(P(t.path("short")), P(t.path("nodir/x"))));
   // Chosen: a directory opens for reading but every read fails: 1.
-  EXPECT_EQ(1, BQFileUtils::copyFile(P(t.path("d")), P(t.path("out"))));
+  EXPECT_EQ(BQ_STS_Failure, BQFileUtils::copyFile(P(t.path("d")), P(t.path("out"))));
   // Chosen: onto itself (same path, hard or soft link) is refused with 1.
   t.write("f", "precious");
   ASSERT_EQ(0, ::link(t.path("f").c_str(), t.path("hard").c_str()));
   ASSERT_EQ(0, ::symlink(t.path("f").c_str(), t.path("soft").c_str()));
   for (char const* other : {"f", "hard", "soft"})
-    EXPECT_EQ(1, BQFileUtils::copyFile(P(t.path("f")), P(t.path(other)))) << other;
+    EXPECT_EQ(BQ_STS_Failure, BQFileUtils::copyFile(P(t.path("f")), P(t.path(other)))) << other;
   EXPECT_EQ("precious", Tree::read(t.path("f")));
   EXPECT_EQ(0, BQFileUtils::moveFile(P(t.path("f")), P(t.path("f"))));
   EXPECT_EQ(0, BQFileUtils::moveFile(P(t.path("f")), P(t.path("hard"))));
@@ -211,16 +211,16 @@ TEST(Files, MoveFile) {
   EXPECT_EQ(0, BQFileUtils::moveFile(P(t.path("a")), P(t.path("b"))));
   EXPECT_FALSE(exists(t.path("a")));
   EXPECT_EQ("alpha", Tree::read(t.path("b")));
-  EXPECT_EQ(1, BQFileUtils::moveFile(P(t.path("a")), P(t.path("c"))));
+  EXPECT_EQ(BQ_STS_Failure, BQFileUtils::moveFile(P(t.path("a")), P(t.path("c"))));
   EXPECT_FALSE(exists(t.path("c")));
   // rename fails across devices, and the copy fails at its first write (the
   // data outgrows the stream buffers): the source stays.
   std::string big(200000, 'q');
   t.write("big", big);
-  EXPECT_EQ(1, BQFileUtils::moveFile(P(t.path("big")), P("/dev/full")));
+  EXPECT_EQ(BQ_STS_Failure, BQFileUtils::moveFile(P(t.path("big")), P("/dev/full")));
   EXPECT_EQ(big, Tree::read(t.path("big")));
   t.mkdir("dir"); // rename onto a directory fails; so does the copy
-  EXPECT_EQ(1, BQFileUtils::moveFile(P(t.path("b")), P(t.path("dir"))));
+  EXPECT_EQ(BQ_STS_Failure, BQFileUtils::moveFile(P(t.path("b")), P(t.path("dir"))));
   EXPECT_EQ("alpha", Tree::read(t.path("b")));
   char shm[] = "/dev/shm/bqmove.XXXXXX";
   struct stat here, there;
