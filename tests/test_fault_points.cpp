@@ -148,7 +148,7 @@ std::pair<std::string, std::string> runOnce(Row const& r, long n, int err) {
   if (r.always != nullptr)
     bqtest::failAlways(r.always, EXDEV);
   bqtest::armPoint(n, err);
-  char out[512];
+  char out[2048];
   try {
     std::snprintf(out, sizeof out, "%s", r.op().c_str());
   } catch (BQUtilException const& e) {
@@ -231,6 +231,8 @@ Expect const kWithoutProc = {{"", "0 bin/prog"}, {"stat#2", "1 null"},
 
 Row const kRows[] = {
     ROW(SU::toLower("MiXeD"), thr("mixed")),
+    ROW(SU::toLower(L"aB"), thr("ab")),
+    ROW(SU::toUpper("aB"), thr("AB")),
     ROW(SU::toUpper(L"ab"), thr("AB")),
     ROW(SU::towcs("ab"), thr("ab")),
     ROW(SU::towcs(std::string("a")), thr("a")),
@@ -334,6 +336,10 @@ Row const kRows[] = {
     ROW([] { BQFileSpec o = old(); return then([&] { return FU::getRelativePathTo(o, P("d/g"), F); }, o); }(),
         {{"", "0 ../f"}, {"stat#1", "0 ../../f"}, {"stat", "0 ../f"},
          {"getcwd", "3033 old"}, {"new[]", "!8 old"}}),
+    // Both missing, compared as written; a result longer than any stack
+    // buffer.
+    ROW([] { BQFileSpec o = old(); return then([&] { return FU::getRelativePathTo(o, P("a"), P(std::string(600, 'z') + "/b")); }, o); }(),
+        {{"", "0 ../z#z/b"}, {"stat", "0 ../z#z/b"}, {"new[]", "!8 old"}}),
     ROW([] {
       auto f = quiet([] { return std::vector<BQFileSpec>{P("pre")}; });
       auto d = quiet([&] { return f; });
