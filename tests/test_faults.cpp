@@ -75,14 +75,20 @@ TEST(RealFaults, WriteFailingMidFile) {
   Snapshot const src = snapshot(t.path("src")), old = snapshot(t.path("old"));
   EXPECT_EQ("", bqtest::inChild([&]() -> std::string {
     std::signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG instead
-    struct rlimit rl = {100000, 100000};
+    struct rlimit rl;
+    ::getrlimit(RLIMIT_FSIZE, &rl);
+    struct Unlimit { // for what the child writes when it ends (coverage)
+      rlimit old;
+      ~Unlimit() { ::setrlimit(RLIMIT_FSIZE, &old); }
+    } const unlimit{rl};
+    rl.rlim_cur = 100000;
     CHILD_CHECK(::setrlimit(RLIMIT_FSIZE, &rl) == 0);
     CHILD_CHECK(BQFileUtils::copyFile(P(t.path("src/big")), P(t.path("c1"))) == 1);
     CHILD_CHECK(BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("new/x"))) == 1);
     CHILD_CHECK(!exists(t.path("new/x")));
     CHILD_CHECK(BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("old"))) == 1);
     CHILD_CHECK(snapshot(t.path("old")) == old);
-    rl = {4196, 4196};
+    rl.rlim_cur = 4196;
     CHILD_CHECK(::setrlimit(RLIMIT_FSIZE, &rl) == 0);
     CHILD_CHECK(BQFileUtils::copyFile(P(t.path("src/d/small")), P(t.path("c2"))) == 1);
     if (!other.empty()) { // rename fails across file systems: a copy
