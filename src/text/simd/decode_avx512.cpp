@@ -9,8 +9,8 @@
 // last byte; the compress instruction keeps the lanes of last bytes, and a
 // masked store writes exactly the units of the window. Values above the
 // BMP become surrogate pairs in 32-bit lanes, squeezed to 16-bit units the
-// same way. Tails shorter than 64 bytes go to the windows of decode_body.h
-// (compiled here for this target).
+// same way. A tail of 16 to 63 bytes is one more window, loaded under a
+// mask that stops at the source end.
 //
 //===----------------------------------------------------------------------===//
 
@@ -129,11 +129,16 @@ BQ_DECODE_TARGET inline UTF16* joinPairs(__m512i b0, __m512i b1, __m512i b2,
 // Converts the 64 bytes at s (all readable) into t; returns the bytes
 // consumed, or 0 when the window is not taken.
 template <class T>
-BQ_DECODE_TARGET inline int window512(const UTF8* s, T*& tRef, T* tEnd) {
+BQ_DECODE_TARGET inline int window512(const UTF8* s, int avail, T*& tRef,
+                                      T* tEnd) {
   T* t = tRef;
-  const __m512i x = _mm512_loadu_si512(s);
+  // A shorter window is loaded under a mask: the bytes past `avail` are not
+  // read at all, and the register holds zeros (ASCII) there.
+  const std::uint64_t inside = avail == kWindow ? ~0ULL : _bzhi_u64(~0ULL, avail);
+  const __m512i x = avail == kWindow ? _mm512_loadu_si512(s)
+                                     : _mm512_maskz_loadu_epi8(inside, s);
   const std::uint64_t high = _mm512_movepi8_mask(x);
-  if (high == 0) {
+  if (high == 0 && avail == kWindow) {
     if (tEnd - t < kWindow)
       return 0;
     if constexpr (sizeof(T) == 2) {
@@ -176,10 +181,10 @@ BQ_DECODE_TARGET inline int window512(const UTF8* s, T*& tRef, T* tEnd) {
       _mm512_cmpge_epu8_mask(x, _mm512_set1_epi8(static_cast<char>(0xF0)));
   const std::uint64_t x3s =
       _mm512_cmpge_epu8_mask(x, _mm512_set1_epi8(static_cast<char>(0xE0)));
-  const int last = 63 - __builtin_clzll(starts);
+  const int last = 63 - __builtin_clzll(starts & inside);
   const UTF8 lead = s[last];
   const int n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  const int len = last + n == kWindow ? kWindow : last;
+  const int len = last + n == avail ? avail : last;
   const std::uint64_t keep = len == kWindow ? ~0ULL : (1ULL << len) - 1;
   const std::uint64_t ends = ((starts >> 1) | 1ULL << 63) & keep;
   const bool hasFour = (fours & keep) != 0;
@@ -229,18 +234,14 @@ BQ_DECODE_TARGET void decode512(const UTF8*& sRef, const UTF8* sEnd, T*& tRef,
                                 T* tEnd) {
   const UTF8* s = sRef;
   T* t = tRef;
-  while (sEnd - s >= kWindow) {
-    const int used = window512(s, t, tEnd);
-    if (used == 0) {
-      sRef = s;
-      tRef = t;
-      return;
-    }
+  for (std::ptrdiff_t n; (n = sEnd - s) >= kTailMin;) {
+    const int used = window512(s, n < kWindow ? static_cast<int>(n) : kWindow, t, tEnd);
+    if (used == 0)
+      break;
     s += used;
   }
   sRef = s;
   tRef = t;
-  decode(sRef, sEnd, tRef, tEnd); // the tail
 }
 
 } // namespace
