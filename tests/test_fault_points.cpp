@@ -222,7 +222,7 @@ std::string const kCopied = " +n +n/c +n/c/g:5 +n/c/s +n/c/s/h:3",
 // Failures a copy ignores (a stream buffer, a close) are explicit; any
 // other call may fail it, leaving what it wrote.
 Expect copying(std::string done, std::string stat) {
-  return {{"", done}, {"setvbuf", done}, {"fclose", done}, {"stat", stat},
+  return {{"", done}, {"setvbuf", done}, {"malloc", done}, {"fclose", done}, {"stat", stat},
           {"fopen", "1"}, {"new[]", "8 +n:0"}, {"fread", "1 +n:#"},
           {"fwrite", "1 +n:#"}, {"fflush", "1 +n:#"}, {"*", done + "|1( +n:#)?"}};
 }
@@ -313,6 +313,16 @@ Row const kRows[] = {
        e["unlink"] = "0 +n:3000";
        return e;
      }(), "rename"},
+    // Onto itself, or onto another name of it (a hard link), when rename
+    // fails: nothing to do, and nothing is lost.
+    {"moveFile(f, f), rename failing", [] { return str(FU::moveFile(F, F)); },
+     {{"", "0"}, {"*", "0|1"}}, "rename"},
+    {"moveFile(f, hard link), rename failing",
+     [] {
+       BQFileSpec l = quiet([] { ::link("f", "l"); return P("l"); });
+       return str(FU::moveFile(F, l));
+     },
+     {{"", "0 +l:3000"}, {"*", "(0|1) +l:3000"}}, "rename"},
     ROW(FU::getTempDir(), {{"", "tmp"}, {"stat", "."}, {"new[]", "!8"}}),
     ROW([] { BQFileSpec d = quiet([] { return P("tmp"); }); FU::setupTempDir(d); return d; }(),
         {{"", "tmp"}, {"stat", "."}, {"new[]", "!8"}}),
@@ -372,6 +382,7 @@ Row const kRows[] = {
     // descriptor.
     {"copyDirectory(D, n/c)", [] { return str(FU::copyDirectory(D, P("n/c"))); },
         {{"", "0" + kCopied}, {"closedir", "0" + kCopied}, {"setvbuf", "0" + kCopied},
+         {"malloc", "0" + kCopied},
          {"fclose", "0" + kCopied}, {"*", "0" + kCopied + "|(1|8|3032|3033) +n"},
          {"stat", "3033|(1|3032) +n|3032 +n +n/c|0" + kCopied},
          {"mkdir", "3032( +n)?"}, {"opendir#1", "3033 +n +n/c"}, {"opendir", "3033 +n"},
@@ -381,11 +392,20 @@ Row const kRows[] = {
     // Into an existing target: a failure leaves it as it was.
     {"copyDirectory(D, tmp)", [] { return str(FU::copyDirectory(D, T)); },
         {{"", "0" + kMerged}, {"closedir", "0" + kMerged}, {"setvbuf", "0" + kMerged},
+         {"malloc", "0" + kMerged},
          {"fclose", "0" + kMerged}, {"*", "0" + kMerged + "|1|8|3032|3033"},
          {"stat", "1|3032|3033|0" + kMerged},
          {"readdir", "0#"}, {"fstatat", "0#"}, {"new[]", "8|!8"}, {"fopen", "1"},
          {"fread", "1"}, {"fwrite", "1"}, {"fflush", "1"}, {"mkdir", "3032"},
          {"opendir", "3033"}}, nullptr, "new[]"},
+    // Every source file fails to open, so the copy is rolled back; a
+    // rollback that cannot finish leaves some of what the copy made.
+    // Known fault (1 -tmp): a target whose status cannot be read is taken
+    // for one the copy made, and the rollback removes it.
+    {"copyDirectory(D, tmp), openat failing", [] { return str(FU::copyDirectory(D, T)); },
+     {{"", "1"}, {"*", "1( +tmp/s)?"}, {"new[]", "(1|!8)( +tmp/s)?"},
+      {"stat#1", "3033"}, {"stat", "1( +tmp/s)?|1 -tmp"}, {"opendir", "3033"},
+      {"readdir", "0#"}, {"fstatat", "0#|1( +tmp/s)?"}}, "openat"},
     ROW(FU::moveDirectory(D, Nw), {{"", "0" + kMoved}, {"stat", "3033"}, {"rename", "0" + kMoved}}),
     // A failing readdir or fstatat leaves an entry out of the copy, which
     // then counts as complete: the source goes all the same.
@@ -422,13 +442,12 @@ INSTANTIATE_TEST_SUITE_P(All, FaultPoints, ::testing::ValuesIn(kRows),
                          [](auto const& i) { return "Row" + str(i.index); });
 
 // Library calls that the rows do not fail: those that cannot fail, whose
-// result the library does not look at (locks, the sleep), malloc (the
-// harness needs it itself; the library's one use has a documented
-// fallback), and the compiler's and sanitizers' own.
+// result the library does not look at (locks, the sleep), and the
+// compiler's and sanitizers' own.
 std::string const kUnfailed =
     "memchr|memcmp|memcpy|memmove|memset|wmemset|strlen|strcmp|strchr|"
     "strrchr|strcasecmp|strtol|strtod|wcslen|wcscmp|snprintf|tolower|toupper|"
-    "towlower|towupper|getenv|malloc|free|dirfd|feof|ferror|select|"
+    "towlower|towupper|getenv|free|dirfd|feof|ferror|select|"
     "pthread_(self|equal|detach|exit)|pthread_mutex#|_Z#|__cxa_#|_Unwind_#|"
     "__gxx_#|__stack_chk_fail|_GLOBAL_OFFSET_TABLE_|__tls_get_addr|"
     "__dso_handle|__errno_location|__popcount#|__cpu_#|__(asan|ubsan|gcov)_#";

@@ -23,6 +23,13 @@
 #define BQTEST_WRAP 0
 #endif
 
+#if BQTEST_WRAP // the harness's own blocks are no points
+extern "C" void* __real_malloc(std::size_t);
+#define BQTEST_MALLOC __real_malloc
+#else
+#define BQTEST_MALLOC std::malloc
+#endif
+
 namespace {
 
 std::atomic<long> g_live{0}, g_total{0}, g_allocPoints{0}, g_callPoints{0};
@@ -62,7 +69,7 @@ void arm(long n, bool withCalls, int err) {
 [[maybe_unused]] void* allocate(std::size_t n, std::size_t align = 0) {
   void* p = nullptr;
   if (align <= alignof(std::max_align_t))
-    p = std::malloc(n ? n : 1);
+    p = BQTEST_MALLOC(n ? n : 1);
   else if (posix_memalign(&p, align, n ? n : 1) != 0)
     p = nullptr;
   if (p) {

@@ -41,6 +41,7 @@
     (a, b, c, d), (streamError(d), 0))                                         \
   X(getcwd, char*, (char* a, size_t b), (a, b), nullptr)                       \
   X(lstat, int, (char const* a, struct stat* b), (a, b), -1)                   \
+  X(malloc, void*, (size_t a), (a), nullptr)                                   \
   X(mkdir, int, (char const* a, mode_t b), (a, b), -1)                         \
   X(mkstemp, int, (char* a), (a), -1)                                          \
   V(open, int)                                                                    \
