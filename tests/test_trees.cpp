@@ -243,23 +243,28 @@ TEST(Listing, TrailingBackslashNamesAnotherDirectory) {
   bqtest::TempTree t;
   t.write("x\\/a", "a of x\\");
   t.write("x\\/b", "b");
+  t.mkdir("x\\/s");
   t.write("x/a", "a of x");
+  t.write("x/s/g", "g of x");
   t.write("src/f", "f");
   std::string const xb = t.path("x\\");
   List f, d, walk;
   EXPECT_EQ(0, BQFileUtils::getContents(P(xb), f, d));
   EXPECT_EQ(std::vector<std::string>{t.path("x/a")}, names(f));
+  EXPECT_EQ(std::vector<std::string>{t.path("x/s")}, names(d));
   EXPECT_EQ(0, BQFileUtils::RecurseFiles(P(xb), walk));
-  EXPECT_EQ(names(f), names(walk));
+  EXPECT_EQ((std::vector<std::string>{t.path("x/a"), t.path("x/s/g")}),
+            names(walk));
   ASSERT_EQ(0, BQFileUtils::copyDirectory(P(xb), P(t.path("c"))));
-  EXPECT_EQ((std::map<std::string, std::string>{{"/a", "a of x"}}),
+  EXPECT_EQ((std::map<std::string, std::string>{
+                {"/a", "a of x"}, {"/s", "<dir>"}, {"/s/g", "g of x"}}),
             snapshot(t.path("c")));
   // Into o\, whose joined paths name the missing o: the copy fails and is
   // rolled back.
   EXPECT_EQ(1, BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("o\\"))));
   EXPECT_FALSE(exists(t.path("o\\")));
   EXPECT_EQ(3030, BQFileUtils::deleteDir(P(xb), true));
-  EXPECT_FALSE(exists(t.path("x/a")));
+  EXPECT_FALSE(exists(t.path("x/a")) || exists(t.path("x/s")));
   EXPECT_TRUE(exists(t.path("x\\/a")) && exists(t.path("x\\/b")));
 }
 
@@ -385,28 +390,40 @@ TEST(CopyDirectory, StatusesAndRollbackOfANewTarget) {
   EXPECT_EQ(before, snapshot(t.path("blocker")));
 }
 
+// The copy of "z" fails, after or before the other entries, in three ways:
+// its target is a link to /dev/full (the write fails), a link back to the
+// source file (copying a file onto itself is refused before anything is
+// opened for writing) or a directory (it cannot be opened for writing).
 TEST(CopyDirectory, RollbackIntoExistingTargetKeepsItsEntries) {
-  bqtest::TempTree t;
-  t.mkdir("src/d");
-  t.mkdir("src/e");
-  t.write("src/a", "new a");
-  t.write("src/d/x", "x");
-  t.write("src/e/y", "y");
-  t.write("src/z", std::string(200000, 'z'));
-  t.mkdir("dst/d");
-  t.write("dst/a", "old a");
-  t.write("dst/d/keep", "keep");
-  // Writing "z" fails on /dev/full, after or before the other entries.
-  ASSERT_EQ(0, ::symlink("/dev/full", t.path("dst/z").c_str()));
-  EXPECT_EQ(1, BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("dst"))));
-  auto after = snapshot(t.path("dst"));
-  EXPECT_EQ(0u, after.count("/d/x"));
-  EXPECT_EQ(0u, after.count("/e"));
-  EXPECT_EQ("keep", after["/d/keep"]);
-  EXPECT_EQ("<link>", after["/z"]);
-  // "a" existed: it stays, overwritten or not depending on listing order.
-  EXPECT_TRUE(after["/a"] == "old a" || after["/a"] == "new a");
-  EXPECT_EQ(4u, after.size());
+  for (std::string blocker : {"/dev/full", "src/z", "<dir>"}) {
+    bqtest::TempTree t;
+    t.mkdir("src/d");
+    t.mkdir("src/e");
+    t.write("src/a", "new a");
+    t.write("src/d/x", "x");
+    t.write("src/e/y", "y");
+    t.write("src/z", std::string(200000, 'z'));
+    t.mkdir("dst/d");
+    t.write("dst/a", "old a");
+    t.write("dst/d/keep", "keep");
+    if (blocker == "<dir>")
+      t.mkdir("dst/z");
+    else
+      ::symlink((blocker[0] == '/' ? blocker : t.path(blocker)).c_str(),
+                t.path("dst/z").c_str());
+    EXPECT_EQ(1, BQFileUtils::copyDirectory(P(t.path("src")),
+                                            P(t.path("dst"))))
+        << blocker;
+    auto after = snapshot(t.path("dst"));
+    EXPECT_EQ(0u, after.count("/d/x")) << blocker;
+    EXPECT_EQ(0u, after.count("/e")) << blocker;
+    EXPECT_EQ("keep", after["/d/keep"]) << blocker;
+    EXPECT_EQ(blocker == "<dir>" ? "<dir>" : "<link>", after["/z"]) << blocker;
+    // "a" existed: it stays, overwritten or not depending on listing order.
+    EXPECT_TRUE(after["/a"] == "old a" || after["/a"] == "new a") << blocker;
+    EXPECT_EQ(4u, after.size()) << blocker;
+    EXPECT_EQ(std::string(200000, 'z'), bqtest::TempTree::read(t.path("src/z")));
+  }
 }
 
 TEST(CopyDirectory, CyclesAndCopiesIntoItselfStayBounded) {

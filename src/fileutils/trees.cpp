@@ -74,9 +74,7 @@ struct JoinInfo {
 
 JoinInfo joinInfo(BQFileSpec const& directory) {
   JoinInfo j;
-  char const* p = directory.utf8();
-  if (p == nullptr)
-    return j;
+  char const* p = directory.utf8() != nullptr ? directory.utf8() : "";
   std::size_t const n = std::strlen(p);
   j.prefix = detail::trimmedLength(p, n);
   j.byPath = std::memchr(p + j.prefix, '\\', n - j.prefix) != nullptr;
