@@ -20,27 +20,31 @@
 //
 // The fast variants put shortcuts in front of that frame, each taken only
 // when it provably does what the frame would do for the characters it
-// covers, in this order:
+// covers:
 //   1. the block kernel of the KernelSet `ks` (simd/kernels.h), when one is
 //      given for the direction and enough source is left: it converts whole
 //      blocks that are well formed, need no replacement and fit, and returns
 //      at the first block it cannot take. It is not tried again until the
 //      walk is kKernelRetry units further on, so a bad character costs at
-//      most one wasted block;
+//      most one wasted block. The public UTF-8 readers pass BestKernels and
+//      fetch the set from the dispatcher only when a kernel is due;
 //   2. a run of 16 (or 8) source units that are all ASCII, copied (widened,
 //      narrowed) in one step when the target has room for all of them;
 //      SSE2 on x86-64, 8-byte words elsewhere (or when BRACKWELL_NO_SIMD is
-//      defined, which the tests use to check them);
+//      defined, which the tests use to check them). The UTF-8 readers try
+//      this before the kernel, so a short ASCII text (most paths and names)
+//      never sets up a block;
 //   3. a well-formed two-, three- or four-byte UTF-8 sequence, or a UTF-16 or
 //      UTF-32 character that needs no replacement, converted inline when the
 //      target has room for it.
 // Anything else (ill-formed or truncated input, a full target, a character
 // the modes treat differently) falls through to the reference step, which
 // decides the result and the stopping point with the caller's own ends.
-// Short texts never reach the kernels (ConvertUTF.cpp asks the dispatcher
-// only for sources of kKernelMin units or more, kDecodeMin bytes for UTF-8),
-// so they pay neither for the dispatch nor for a block set-up.
+// Sources shorter than kKernelMin units (kDecodeMin bytes of UTF-8) never
+// reach a kernel, so the shortest texts pay neither for the dispatch nor for
+// a block set-up.
 //
+//===----------------------------------------------------------------------===//
 #ifndef BRACKWELL_SRC_TEXT_CONVERT_IMPL_H
 #define BRACKWELL_SRC_TEXT_CONVERT_IMPL_H
 
