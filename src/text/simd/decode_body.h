@@ -451,6 +451,12 @@ BQ_DECODE_TARGET inline int window(const UTF8* s, int readable, T*& tRef,
         t += 8;
         continue;
       }
+      if ((rest & 0xFFF) == 0x924) {
+        putBMP(t, join32(payloads(at<Tail>(s, readable, pos), three)), 4, limit);
+        pos += 12;
+        t += 4;
+        continue;
+      }
       const DecodePattern& p =
           kDecodeTables.patterns[kDecodeTables.index[rest & 0xFFF]];
       const bool twos = (rest & 0xFFF) == 0xAAA;
