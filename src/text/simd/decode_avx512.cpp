@@ -76,6 +76,23 @@ BQ_DECODE_TARGET inline UTF16* join16(__m512i b0, __m512i b1, __m512i b2,
   return t + c;
 }
 
+// Half H of the window as UTF-32 when no character has more than two
+// bytes: joined and squeezed in 16-bit lanes, then widened.
+template <int H>
+BQ_DECODE_TARGET inline UTF32* join16to32(__m512i b0, __m512i b1,
+                                          std::uint32_t ends, UTF32* t) {
+  const __m512i v =
+      _mm512_or_si512(wide16<H>(b0), _mm512_slli_epi16(wide16<H>(b1), 6));
+  const __m512i c = _mm512_maskz_compress_epi16(ends, v);
+  const int n = __builtin_popcount(ends);
+  _mm512_mask_storeu_epi32(t, static_cast<__mmask16>(_bzhi_u32(~0U, n < 16 ? n : 16)),
+                           _mm512_cvtepu16_epi32(_mm512_castsi512_si256(c)));
+  if (n > 16)
+    _mm512_mask_storeu_epi32(t + 16, static_cast<__mmask16>(_bzhi_u32(~0U, n - 16)),
+                             _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(c, 1)));
+  return t + n;
+}
+
 // Quarter Q of the window: the values of the characters whose last byte
 // lies in it, in order, in 32-bit lanes (`ends`: those last bytes). Bytes
 // of up to `Len` per character are joined.
@@ -195,10 +212,12 @@ BQ_DECODE_TARGET inline int window512(const UTF8* s, int avail, T*& tRef,
   // Each byte's payload, and those of the bytes before it in its character.
   const std::uint64_t in1 = cont, in2 = cont & cont << 1,
                       in3 = cont & cont << 1 & cont << 2;
+  const __m512i zero = _mm512_setzero_si512();
   const __m512i b0 = payload512(x);
   const __m512i b1 = _mm512_maskz_mov_epi8(in1, payload512(p1));
-  const __m512i b2 = _mm512_maskz_mov_epi8(in2, payload512(p2));
-  const __m512i b3 = _mm512_maskz_mov_epi8(in3, payload512(p3));
+  const __m512i b2 =
+      hasThree ? _mm512_maskz_mov_epi8(in2, payload512(p2)) : zero;
+  const __m512i b3 = hasFour ? _mm512_maskz_mov_epi8(in3, payload512(p3)) : zero;
   if constexpr (sizeof(T) == 2) {
     if (hasFour) {
       t = joinPairs<0>(b0, b1, b2, b3, ends, t);
@@ -220,10 +239,8 @@ BQ_DECODE_TARGET inline int window512(const UTF8* s, int avail, T*& tRef,
     t = join32<2, 3>(b0, b1, b2, b3, ends, t);
     t = join32<3, 3>(b0, b1, b2, b3, ends, t);
   } else {
-    t = join32<0, 2>(b0, b1, b2, b3, ends, t);
-    t = join32<1, 2>(b0, b1, b2, b3, ends, t);
-    t = join32<2, 2>(b0, b1, b2, b3, ends, t);
-    t = join32<3, 2>(b0, b1, b2, b3, ends, t);
+    t = join16to32<0>(b0, b1, static_cast<std::uint32_t>(ends), t);
+    t = join16to32<1>(b0, b1, static_cast<std::uint32_t>(ends >> 32), t);
   }
   tRef = t;
   return len;
