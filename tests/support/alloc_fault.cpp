@@ -131,13 +131,20 @@ bool injectCall(int id, char const* name, int& err) {
   return true;
 }
 bool callFailed(int id) { return id >= 0 && id < kAlloc && g_callFailed[id]; }
-void printPoints() {
-  if (g_allocPoints + g_callPoints > 0)
-    std::printf("fault points driven: %ld allocations, %ld system calls\n",
-                g_allocPoints.load(), g_callPoints.load());
-}
 } // namespace detail
 } // namespace bqtest
+
+namespace {
+// Reports, at the end of each test executable, the points it drove.
+struct PointReport : ::testing::Environment {
+  void TearDown() override {
+    if (g_allocPoints + g_callPoints > 0)
+      std::printf("fault points driven: %ld allocations, %ld system calls\n",
+                  g_allocPoints.load(), g_callPoints.load());
+  }
+};
+auto* const g_report = ::testing::AddGlobalTestEnvironment(new PointReport);
+} // namespace
 
 // ThreadSanitizer's runtime supplies the whole family itself and cannot be
 // overridden piecemeal; under it the harness counts nothing and injects

@@ -100,7 +100,6 @@ namespace detail {
 // fails now, and with which error number.
 bool injectCall(int id, char const* name, int& err);
 bool callFailed(int id);
-void printPoints();
 } // namespace detail
 
 } // namespace bqtest
