@@ -761,9 +761,10 @@ ConversionResult utf32ToUTF8(const UTF32** sourceStart, const UTF32* sourceEnd,
 }
 
 // UTF-8 to UTF-16 (Pairs) or UTF-32: one loop for both, since the two
-// differ only in how a value above the BMP is written.
+// differ only in how a value above the BMP is written. Kept out of line: a
+// short ASCII text then runs the same code as before the kernels existed.
 template <bool Fast, bool Pairs, class T, class Kernels>
-ConversionResult fromUTF8(const UTF8** sourceStart, const UTF8* sourceEnd,
+__attribute__((noinline)) ConversionResult fromUTF8(const UTF8** sourceStart, const UTF8* sourceEnd,
                           T** targetStart, T* targetEnd, Kernels kernels) {
   using Kernel = void (*)(const UTF8*&, const UTF8*, T*&, T*);
   [[maybe_unused]] Kernel kernel = nullptr;
