@@ -1,6 +1,5 @@
 // The single-file operations of BQFileUtils.
 #include "brackwell/fileUtils.h"
-#include "support/alloc_fault.h"
 #include "support/fs_util.h"
 
 #include <gtest/gtest.h>
@@ -184,24 +183,6 @@ TEST(Files, CopyFile) {
   EXPECT_EQ(0, BQFileUtils::moveFile(P(t.path("f")), P(t.path("f"))));
   EXPECT_EQ(0, BQFileUtils::moveFile(P(t.path("f")), P(t.path("hard"))));
   EXPECT_EQ("precious", Tree::read(t.path("hard")));
-}
-
-TEST(CopyFile, BufferAllocationFailure) {
-  bqtest::TempTree t;
-  t.write("src", "data");
-  BQFileSpec src = P(t.path("src")), dst = P(t.path("dst"));
-  t.write("dst", "old contents");
-  long points = bqtest::forEachAllocFailure([&] {
-    Brackwell::BQ_STATUS st = BQFileUtils::copyFile(src, dst);
-    if (bqtest::failureInjected()) {
-      EXPECT_EQ(8, st);
-      EXPECT_EQ("", bqtest::TempTree::read(t.path("dst")));
-    } else {
-      EXPECT_EQ(0, st);
-      EXPECT_EQ("data", bqtest::TempTree::read(t.path("dst")));
-    }
-  });
-  EXPECT_EQ(1, points);
 }
 
 TEST(Files, MoveFile) {

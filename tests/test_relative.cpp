@@ -1,6 +1,5 @@
 // Tests of BQFileUtils::getRelativePathTo on real directories.
 #include "brackwell/fileUtils.h"
-#include "support/alloc_fault.h"
 #include "support/fs_util.h"
 
 #include <gtest/gtest.h>
@@ -115,50 +114,4 @@ TEST(RelativePath, EmptyOrNullArgumentIsDirectoryNotFound) {
     EXPECT_EQ(BQ_STS_DirectoryNotFound,
               BQFileUtils::getRelativePathTo(out, args[i / 3], args[i % 3]));
   EXPECT_STREQ("keep", out.utf8());
-}
-
-TEST(RelativePath, AllocationFailures) {
-  bqtest::TempTree t;
-  makeData(t);
-  CwdGuard guard;
-  ASSERT_EQ(0, ::chdir(t.path("data").c_str()));
-  std::string const d = t.path("data");
-  std::string const deep(600, 'z'); // result longer than the stack buffer
-  Row const rows[] = {
-      {d + "/maps/a.img", d + "/docs/readme", "../docs/readme", 0},
-      {"maps", "docs/x", "../docs/x", 0},
-      {"q/..", "q", "../q", 0}, // "." and "q" share nothing
-      {".", ".", ".", 0},
-      {"a", deep + "/b", "../" + deep + "/b", 0},
-      {d, "/..", "keep", BQ_STS_DirectoryNotFound},
-      {"/..", d, "keep", BQ_STS_DirectoryNotFound},
-  };
-  {
-    // The shared constant components are made on the first call and kept
-    // to the end of the process; make them before counting blocks.
-    BQFileSpec warm;
-    BQFileUtils::getRelativePathTo(warm, P("a"), P("b"));
-  }
-  long total = 0;
-  for (Row const& row : rows) {
-    BQFileSpec const from = P(row.from), to = P(row.to);
-    std::vector<BQFileSpec> pool(500, P("keep")); // made before arming
-    std::size_t used = 0;
-    total += bqtest::forEachAllocFailure([&] {
-      BQFileSpec& out = pool.at(used++);
-      try {
-        int st = BQFileUtils::getRelativePathTo(out, from, to);
-        EXPECT_FALSE(bqtest::failureInjected());
-        EXPECT_EQ(row.status, st);
-        EXPECT_EQ(row.out, out.utf8());
-      } catch (BQUtilException const& e) {
-        EXPECT_TRUE(bqtest::failureInjected());
-        EXPECT_EQ(8, e.code);
-        EXPECT_STREQ("keep", out.utf8());
-      }
-    });
-  }
-  if (bqtest::harnessActive()) {
-    EXPECT_GT(total, 40);
-  }
 }

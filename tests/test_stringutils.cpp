@@ -4,7 +4,6 @@
 #include "brackwell/stringUtils.h"
 #include "brackwell/utilTokenizer.h"
 
-#include "support/alloc_fault.h"
 
 #include <gtest/gtest.h>
 
@@ -151,67 +150,4 @@ TEST_F(StringUtils, ArrayOperations) {
     EXPECT_STREQ(text, out);
     delete[] out;
   }
-}
-
-// Operations that throw BQUtilException(8) when their buffer fails.
-TEST_F(StringUtils, AllocationFailureThrows) {
-  const std::vector<std::function<void()>> ops = {
-      [] { EXPECT_EQ("ab", BQStringUtils::toLower("AB")); },
-      [] { EXPECT_EQ(L"ab", BQStringUtils::toLower(L"AB")); },
-      [] { EXPECT_EQ("AB", BQStringUtils::toUpper("ab")); },
-      [] { EXPECT_EQ(L"AB", BQStringUtils::toUpper(L"ab")); },
-      [] { EXPECT_EQ(L"ab", BQStringUtils::towcs("ab")); },
-      [] { EXPECT_EQ(L"ab", BQStringUtils::towcs(std::string("ab"))); },
-      [] { EXPECT_EQ("ab", BQStringUtils::tostr(L"ab")); },
-      [] { EXPECT_EQ("ab", BQStringUtils::tostr(std::wstring(L"ab"))); },
-      [] {
-        std::wstring w;
-        BQStringUtils::itoa(5, w);
-        EXPECT_EQ(L"5", w);
-      },
-      [] { EXPECT_EQ(7, BQStringUtils::atol(std::wstring(L"7"))); },
-      [] { EXPECT_EQ(0, BQStringUtils::compare_no_case(std::wstring(L"a"),
-                                                       std::wstring(L"A"))); },
-      [] {
-        char* p = BQStringUtils::NativeToUTF8("ab");
-        EXPECT_STREQ("ab", p);
-        delete[] p;
-      },
-      [] {
-        char* p = BQStringUtils::UTF8ToNative("ab");
-        EXPECT_STREQ("ab", p);
-        delete[] p;
-      },
-  };
-  long total = 0;
-  for (std::size_t i = 0; i < ops.size(); ++i) {
-    long points = bqtest::forEachAllocFailure([&] {
-      try {
-        ops[i]();
-        EXPECT_FALSE(bqtest::failureInjected()) << "op " << i;
-      } catch (BQUtilException const& e) {
-        EXPECT_TRUE(bqtest::failureInjected()) << "op " << i;
-        EXPECT_EQ(8, e.code);
-      }
-    });
-    EXPECT_GE(points, 1) << "op " << i << " allocated no working buffer";
-    total += points;
-  }
-  EXPECT_GE(total, static_cast<long>(ops.size()));
-}
-
-// WideToUTF8 and UTF8ToWide return null instead of throwing.
-TEST_F(StringUtils, AllocationFailureReturnsNull) {
-  long points = bqtest::forEachAllocFailure([] {
-    char* p = BQStringUtils::WideToUTF8(L"\xE9");
-    EXPECT_EQ(bqtest::failureInjected(), p == nullptr);
-    delete[] p;
-  });
-  EXPECT_EQ(1, points);
-  points = bqtest::forEachAllocFailure([] {
-    wchar_t* p = BQStringUtils::UTF8ToWide("\xC3\xA9");
-    EXPECT_EQ(bqtest::failureInjected(), p == nullptr);
-    delete[] p;
-  });
-  EXPECT_EQ(1, points);
 }

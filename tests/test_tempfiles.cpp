@@ -1,7 +1,6 @@
 // The temporary-file and process-path operations of BQFileUtils.
 #include "brackwell/fileUtils.h"
 #include "brackwell/utilTokenizer.h"
-#include "support/alloc_fault.h"
 #include "support/fs_util.h"
 
 #include <gtest/gtest.h>
@@ -121,30 +120,6 @@ TEST(CreateTempFile, NamesPermissionsAndPlaces) {
   EXPECT_EQ("./q", str(r4).substr(0, 3));
 }
 
-TEST(CreateTempFile, NameBufferFailureLeavesResult) {
-  bqtest::TempTree t;
-  BQFileSpec dir = P(t.root());
-  long points = bqtest::forEachAllocFailure([&] {
-    try {
-      BQFileSpec r = P("sentinel");
-      Brackwell::BQ_STATUS st = BQFileUtils::createTempFile(dir, "z", r);
-      if (st == 8) {
-        EXPECT_TRUE(bqtest::failureInjected());
-        EXPECT_EQ("sentinel", str(r));
-      } else {
-        EXPECT_EQ(0, st);
-        ASSERT_NE(nullptr, r.utf8());
-        EXPECT_EQ(0u, str(r).find(t.root() + "/z")); // never elsewhere
-        EXPECT_EQ(0, ::unlink(r.utf8())) << str(r);
-      }
-    } catch (Brackwell::BQUtilException const& e) {
-      EXPECT_TRUE(bqtest::failureInjected());
-      EXPECT_EQ(8, e.code);
-    }
-  });
-  EXPECT_GE(points, 1);
-}
-
 TEST(Cwd, ReadsWorkingDirectoryUpTo2047Bytes) {
   Env env;
   bqtest::TempTree t;
@@ -171,21 +146,6 @@ TEST(ProcessPath, ProcSelfExeWhateverTheName) {
     EXPECT_EQ(0, BQFileUtils::getProcessFullPath(r, name));
     EXPECT_EQ(buf, str(r));
   }
-}
-
-TEST(ProcessPath, ProcSelfExeWithoutMemory) {
-  char buf[PATH_MAX];
-  ASSERT_NE(nullptr, ::realpath("/proc/self/exe", buf));
-  bqtest::forEachAllocFailure([&] {
-    BQFileSpec r;
-    try {
-      EXPECT_EQ(0, BQFileUtils::getProcessFullPath(r, nullptr));
-      EXPECT_EQ(std::string(buf), str(r));
-    } catch (Brackwell::BQUtilException const& e) {
-      EXPECT_TRUE(bqtest::failureInjected());
-      EXPECT_EQ(8, e.code);
-    }
-  });
 }
 
 // Without /proc (a tmpfs over it in a private mount namespace, in a child)

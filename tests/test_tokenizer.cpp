@@ -2,7 +2,6 @@
 // cursor's life cycle and allocation failure.
 #include "brackwell/utilTokenizer.h"
 
-#include "support/alloc_fault.h"
 
 #include <gtest/gtest.h>
 
@@ -100,31 +99,4 @@ TEST(Tokenizer, Cursor) {
   BQUtilTokenizer<char> none(nullptr);
   EXPECT_EQ(nullptr, none.nextNonEmpty(' '));
   EXPECT_EQ(nullptr, none.nextNonEmpty("::"));
-}
-
-TEST(Tokenizer, AllocationFailureLeavesTokenUnconsumed) {
-  const char* text = "  one \"t w o\"";
-  long points = bqtest::forEachAllocFailure([&] {
-    BQUtilTokenizer<char> t(text);
-    std::vector<std::string> got;
-    for (;;) {
-      const char* before = t.cursor;
-      try {
-        char* tok = t.nextNonEmpty(' ');
-        if (!tok)
-          break;
-        got.emplace_back(tok);
-        delete[] tok;
-      } catch (BQUtilException const& e) {
-        EXPECT_TRUE(bqtest::failureInjected());
-        EXPECT_EQ(8, e.code);
-        // Leading empty tokens are consumed; the token itself is not.
-        EXPECT_GE(t.cursor, before);
-        EXPECT_TRUE(t.cursor == text + 2 || t.cursor == text + 6);
-        bqtest::disarm();
-      }
-    }
-    EXPECT_EQ((std::vector<std::string>{"one", "t w o"}), got);
-  });
-  EXPECT_EQ(2, points);
 }
