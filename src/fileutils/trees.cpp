@@ -17,12 +17,14 @@
 #include "fileutils/status.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -89,6 +91,38 @@ bool joinedTooLong(std::size_t prefix, char const* name) {
   return prefix + 1 + std::strlen(name) >= PATH_MAX;
 }
 
+// Owns one descriptor; closes it on every way out, exceptions included (a
+// path that cannot be built throws while files are open).
+class Fd {
+public:
+  explicit Fd(int fd = -1) : m_fd(fd) {}
+  ~Fd() { reset(); }
+  Fd(Fd const&) = delete;
+  Fd& operator=(Fd const&) = delete;
+
+  int get() const { return m_fd; }
+  // Hands the descriptor over to a new owner (a stream, a directory stream).
+  int release() {
+    int const fd = m_fd;
+    m_fd = -1;
+    return fd;
+  }
+  void reset(int fd = -1) {
+    if (m_fd >= 0)
+      ::close(m_fd);
+    m_fd = fd;
+  }
+
+private:
+  int m_fd;
+};
+
+// Owns a stdio stream until it is handed to the copy loop, which closes it.
+struct StreamCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using Stream = std::unique_ptr<std::FILE, StreamCloser>;
+
 // Owns one directory stream at a time; closes it on every way out,
 // exceptions included, and can be reopened on another directory.
 class DirReader {
@@ -108,12 +142,12 @@ public:
       m_dir = ::opendir(path);
       return m_dir != nullptr;
     }
-    int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    Fd fd(::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.get() < 0)
       return false;
-    m_dir = ::fdopendir(fd);
-    if (m_dir == nullptr)
-      ::close(fd);
+    m_dir = ::fdopendir(fd.get());
+    if (m_dir != nullptr)
+      fd.release(); // the stream owns it now
     return m_dir != nullptr;
   }
   void close() {
@@ -446,24 +480,19 @@ class TargetDir {
 public:
   TargetDir(BQFileSpec const& path)
       : m_path(path), m_usable(!joinInfo(path).byPath) {}
-  ~TargetDir() { close(); }
   TargetDir(TargetDir const&) = delete;
   TargetDir& operator=(TargetDir const&) = delete;
 
   BQFileSpec const& path() const { return m_path; }
   // The descriptor, or -1 when the joined path is to be used.
   int fd() {
-    if (m_fd < 0 && m_usable) {
-      m_fd = ::open(m_path.utf8(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-      m_usable = m_fd >= 0;
+    if (m_fd.get() < 0 && m_usable) {
+      m_fd.reset(::open(m_path.utf8(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+      m_usable = m_fd.get() >= 0;
     }
-    return m_fd;
+    return m_fd.get();
   }
-  void close() {
-    if (m_fd >= 0)
-      ::close(m_fd);
-    m_fd = -1;
-  }
+  void close() { m_fd.reset(); }
   void giveUp() {
     close();
     m_usable = false;
@@ -471,7 +500,7 @@ public:
 
 private:
   BQFileSpec const& m_path;
-  int m_fd = -1;
+  Fd m_fd;
   bool m_usable;
 };
 
@@ -482,19 +511,17 @@ private:
 // file is passed over before anything is created for it.
 BQ_STATUS copyFileEntry(EntryRef const& ref, TargetDir& target,
                         char const* name, bool targetNew, CopyState& cs) {
-  int fd = ::openat(ref.at, ref.name,
-                    O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0)
+  // Every descriptor and stream is owned until the copy loop takes both: a
+  // path built below can throw, and nothing may stay open then.
+  Fd in(::openat(ref.at, ref.name,
+                 O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (in.get() < 0)
     return BQ_STS_Failure;
   struct stat src;
-  if (::fstat(fd, &src) != 0) {
-    ::close(fd);
+  if (::fstat(in.get(), &src) != 0)
     return BQ_STS_Failure;
-  }
-  if (!S_ISREG(src.st_mode)) {
-    ::close(fd);
+  if (!S_ISREG(src.st_mode))
     return BQ_STS_Success; // passed over, as the listing rule would
-  }
   // The target's joined path is built only where it is needed: for a
   // record of the rollback, or when the target directory is not used.
   BQFileSpec dst;
@@ -519,10 +546,12 @@ BQ_STATUS copyFileEntry(EntryRef const& ref, TargetDir& target,
     return out;
   };
   struct stat ts;
-  int out = -1;
+  Fd out;
   // A target in a directory that the copy made cannot exist yet; in one
   // that existed, a missing target is recorded for the rollback. Either is
-  // created exclusively, so a record never names a file made by others.
+  // created exclusively, so a record never names a file made by others: a
+  // target whose status cannot be read is tried as a new one, and when the
+  // exclusive create finds it there, it is taken as existing.
   EntryRef w = where();
   bool const fresh =
       targetNew || ::fstatat(w.at, w.name, &ts, AT_SYMLINK_NOFOLLOW) != 0;
@@ -532,42 +561,38 @@ BQ_STATUS copyFileEntry(EntryRef const& ref, TargetDir& target,
         dst = BQFileSpec(target.path(), name, kUtf8);
       cs.created.push_back(Created{std::move(dst), false});
     }
-    out = create(O_EXCL);
-    if (out < 0 && !targetNew) {
-      dst = std::move(cs.created.back().path);
-      cs.created.pop_back();
-    }
-    w = where();
-    if (out < 0 && ::fstatat(w.at, w.name, &ts, AT_SYMLINK_NOFOLLOW) != 0) {
-      ::close(fd);
-      return BQ_STS_Failure;
+    out.reset(create(O_EXCL));
+    if (out.get() < 0) {
+      if (!targetNew) {
+        dst = std::move(cs.created.back().path);
+        cs.created.pop_back();
+      }
+      w = where();
+      if (::fstatat(w.at, w.name, &ts, AT_SYMLINK_NOFOLLOW) != 0)
+        return BQ_STS_Failure;
     }
   }
-  if (out < 0) {
+  if (out.get() < 0) {
     // copyFile's guard: opening the target would empty it, so a target that
     // is the source itself (a link to it, another name of it) is refused.
     if (::fstatat(w.at, w.name, &ts, 0) == 0 && ts.st_dev == src.st_dev &&
-        ts.st_ino == src.st_ino) {
-      ::close(fd);
+        ts.st_ino == src.st_ino)
       return BQ_STS_Failure;
-    }
-    out = create(O_TRUNC);
-    if (out < 0) {
-      ::close(fd);
+    out.reset(create(O_TRUNC));
+    if (out.get() < 0)
       return BQ_STS_Failure;
-    }
   }
-  std::FILE* in = ::fdopen(fd, "rb");
-  std::FILE* to = in != nullptr ? ::fdopen(out, "wb") : nullptr;
-  if (to == nullptr) {
-    if (in != nullptr)
-      std::fclose(in);
-    else
-      ::close(fd);
-    ::close(out);
+  Stream from(::fdopen(in.get(), "rb"));
+  if (!from)
     return BQ_STS_Failure;
-  }
-  return detail::copyStreams(in, to, src.st_size, cs.buffers);
+  in.release();
+  Stream to(::fdopen(out.get(), "wb"));
+  if (!to)
+    return BQ_STS_Failure;
+  out.release();
+  // The copy loop closes both streams on every path.
+  return detail::copyStreams(from.release(), to.release(), src.st_size,
+                             cs.buffers);
 }
 
 // Copies the entries of the open stream `d` of `source` into `target`.
@@ -776,14 +801,23 @@ BQ_STATUS BQFileUtils::copyDirectory(BQFileSpec const& source,
   if (!statPath(source, ss) || !S_ISDIR(ss.st_mode))
     return BQ_STS_DirectoryNotFound;
   CopyState cs;
+  // Whether the target existed decides what a rollback may remove: all of
+  // it, or only what this call records as made. Only a status read that
+  // finds nothing there (or no directory on the way to it) shows it absent;
+  // one that fails otherwise cannot tell, and the target is taken as one
+  // that existed, so a rollback never removes what it may have held.
   struct stat ts;
-  bool existed = statPath(target, ts) && S_ISDIR(ts.st_mode);
-  if (!existed) {
+  bool const known = statPath(target, ts);
+  bool const existed =
+      known ? S_ISDIR(ts.st_mode)
+            : target.utf8() != nullptr && errno != ENOENT && errno != ENOTDIR;
+  if (!existed || !known) {
     BQ_STATUS r = createDirectory(target, true);
     if (r != BQ_STS_Success)
       return r;
-    // The identity of the new target keeps the copy out of itself; without
-    // it that guard cannot work, and the copy does not start.
+    // The identity of the target keeps the copy out of itself; without it
+    // that guard cannot work, and the copy does not start. What
+    // createDirectory made stays, as when the source cannot be opened.
     if (!statPath(target, ts))
       return BQ_STS_DirectoryCreateFailed;
   }
