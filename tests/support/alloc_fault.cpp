@@ -32,18 +32,16 @@ extern "C" void* __real_malloc(std::size_t);
 
 namespace {
 
-std::atomic<long> g_live{0}, g_total{0}, g_allocPoints{0}, g_callPoints{0};
+std::atomic<long> g_live{0}, g_allocPoints{0}, g_callPoints{0};
 constexpr int kAlloc = 64; // the id of an allocation; calls have lower ids
 std::atomic<bool> g_callFailed[kAlloc];
 
 thread_local long t_countdown = 0; // fail when it reaches 0 after decrement
-thread_local bool t_withCalls = false; // system calls count as points too
 thread_local bool t_paused = false;
 thread_local int t_err = 0, t_alwaysErr = 0, t_failedNth = 0;
 thread_local char const* t_always = nullptr;
 thread_local char const* t_failed = nullptr;
 thread_local int t_seen[kAlloc + 1]; // calls per id since the arm
-thread_local long t_count = 0;
 
 // Counts a fallible call and tells whether the armed point is this one.
 bool hitPoint(int id, char const* name) {
@@ -57,25 +55,14 @@ bool hitPoint(int id, char const* name) {
   return true;
 }
 
-void arm(long n, bool withCalls, int err) {
-  t_countdown = n > 0 ? n : 0;
-  t_withCalls = withCalls;
-  t_err = err;
-  t_failed = nullptr;
-  t_count = 0;
-  std::memset(t_seen, 0, sizeof t_seen);
-}
-
 [[maybe_unused]] void* allocate(std::size_t n, std::size_t align = 0) {
   void* p = nullptr;
   if (align <= alignof(std::max_align_t))
     p = BQTEST_MALLOC(n ? n : 1);
   else if (posix_memalign(&p, align, n ? n : 1) != 0)
     p = nullptr;
-  if (p) {
+  if (p)
     g_live.fetch_add(1, std::memory_order_relaxed);
-    g_total.fetch_add(1, std::memory_order_relaxed);
-  }
   return p;
 }
 [[maybe_unused]] void* allocateOrThrow(std::size_t n, std::size_t align = 0) {
@@ -92,10 +79,13 @@ void arm(long n, bool withCalls, int err) {
 } // namespace
 
 namespace bqtest {
-bool harnessActive() { return !BQTEST_UNDER_TSAN; }
-bool callsWrapped() { return BQTEST_WRAP; }
-void armFailure(long n) { arm(n, false, 0); }
-void armPoint(long n, int err) { arm(n, true, err); }
+bool callsWrapped() { return BQTEST_WRAP && !BQTEST_UNDER_TSAN; }
+void armPoint(long n, int err) {
+  t_countdown = n > 0 ? n : 0;
+  t_err = err;
+  t_failed = nullptr;
+  std::memset(t_seen, 0, sizeof t_seen);
+}
 void failAlways(char const* call, int err) {
   t_always = call;
   t_alwaysErr = err;
@@ -105,18 +95,13 @@ void disarm() {
   t_always = nullptr;
 }
 void pause(bool on) { t_paused = on; }
-bool failureInjected() { return t_failed != nullptr; }
 char const* failedCall() { return t_failed; }
 int failedOrdinal() { return t_failedNth; }
-long nothrowArrayCount() { return t_count; }
-void resetCount() { t_count = 0; }
 long liveBlocks() { return g_live.load(); }
-long totalAllocations() { return g_total.load(); }
 void addFailurePoints(long allocations, long calls) {
   g_allocPoints += allocations;
   g_callPoints += calls;
 }
-long totalFailurePoints() { return g_allocPoints + g_callPoints; }
 
 namespace detail {
 bool injectCall(int id, char const* name, int& err) {
@@ -124,7 +109,7 @@ bool injectCall(int id, char const* name, int& err) {
     err = t_alwaysErr;
     return true;
   }
-  if (!t_withCalls || id < 0 || id >= kAlloc || !hitPoint(id, name))
+  if (id < 0 || id >= kAlloc || !hitPoint(id, name))
     return false;
   g_callFailed[id] = true;
   err = t_err;
@@ -148,7 +133,7 @@ auto* const g_report = ::testing::AddGlobalTestEnvironment(new PointReport);
 
 // ThreadSanitizer's runtime supplies the whole family itself and cannot be
 // overridden piecemeal; under it the harness counts nothing and injects
-// nothing (harnessActive() is false). Elsewhere every form is defined, the
+// nothing (callsWrapped() is false). Elsewhere every form is defined, the
 // over-aligned ones included, so that no sanitizer runtime has to supply
 // part of the family (its definitions would clash with these).
 #if !BQTEST_UNDER_TSAN
@@ -159,7 +144,6 @@ void* operator new(size_t n) { return allocateOrThrow(n); }
 void* operator new[](size_t n) { return allocateOrThrow(n); }
 void* operator new(size_t n, Nt) noexcept { return allocate(n); }
 void* operator new[](size_t n, Nt) noexcept {
-  ++t_count;
   return hitPoint(kAlloc, "new[]") ? nullptr : allocate(n);
 }
 void* operator new(size_t n, Al a) { return allocateOrThrow(n, size_t(a)); }

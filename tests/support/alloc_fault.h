@@ -12,12 +12,8 @@
 //
 //   bqtest::armPoint(n, EIO);     // the n-th fallible call made from now
 //   BQ_STATUS s = op();           // on fails (EIO for a system call)
-//   bool fired = bqtest::failureInjected();   // bqtest::failedCall(): "fstat"
+//   char const* call = bqtest::failedCall(); // "fstat", or null: none failed
 //   bqtest::disarm();
-//
-// forEachAllocFailure drives every allocation point of an operation:
-//
-//   long points = bqtest::forEachAllocFailure([&] { ... });
 #ifndef BRACKWELL_TESTS_ALLOC_FAULT_H
 #define BRACKWELL_TESTS_ALLOC_FAULT_H
 
@@ -28,16 +24,10 @@
 
 namespace bqtest {
 
-// False where the allocation functions could not be replaced (under
-// ThreadSanitizer); the other functions then count and inject nothing.
-bool harnessActive();
-// True where the system calls are wrapped too (a static library, no
-// ThreadSanitizer).
+// True where the harness is on: the system calls are wrapped (a static
+// library) and the allocation functions replaced (no ThreadSanitizer).
 bool callsWrapped();
 
-// Makes the n-th (1-based) non-throwing array allocation made by this thread
-// from now on return null. n <= 0 disarms.
-void armFailure(long n);
 // Makes the n-th fallible call of this thread from now on fail, whether an
 // allocation or a system call; a failing system call sets `err` (or returns
 // it, for the pthread calls).
@@ -49,51 +39,20 @@ void failAlways(char const* call, int err);
 void disarm();
 // While paused, this thread's calls neither count nor fail.
 void pause(bool on);
-// True when the armed failure has fired since the last arm.
-bool failureInjected();
 // The call that failed: "new[]" or the system call's name; null if none.
 char const* failedCall();
 // Which call of that name it was since the arm (1 = the first).
 int failedOrdinal();
 
-// Non-throwing array allocations made by this thread since the last arm, or
-// since resetCount().
-long nothrowArrayCount();
-void resetCount();
 // Blocks currently allocated through any operator new, in all threads.
 long liveBlocks();
-// Every allocation through any operator new (all threads), ever.
-long totalAllocations();
 
 // Points driven in this process, printed when the test executable ends.
-void addFailurePoints(long allocations, long calls = 0);
-long totalFailurePoints();
+void addFailurePoints(long allocations, long calls);
 
 // The system calls the harness wraps (with `failedOnly`, those an armed
 // point has failed so far).
 std::vector<std::string> listedCalls(bool failedOnly = false);
-
-// Runs `op` with the 1st, 2nd, ... non-throwing array allocation failing,
-// until a run completes with no failure injected (that last run is the
-// success run). Checks that liveBlocks() is the same after each run as
-// before it. Returns the number of runs in which a failure was injected.
-template <class Op> long forEachAllocFailure(Op&& op, long limit = 100000) {
-  long points = 0;
-  for (long n = 1; n <= limit; ++n) {
-    long before = liveBlocks();
-    armFailure(n);
-    op();
-    bool fired = failureInjected();
-    disarm();
-    EXPECT_EQ(before, liveBlocks()) << "blocks leaked with allocation " << n
-                                    << " failing";
-    if (!fired)
-      break;
-    ++points;
-  }
-  addFailurePoints(points);
-  return points;
-}
 
 namespace detail {
 // For the system-call wrappers: whether call `id` (its index in the list)
