@@ -233,11 +233,13 @@ TEST(Files, WithoutPermission) {
   ASSERT_EQ(0, ::chown(t.path("sticky/g").c_str(), 65534, 65534));
   ASSERT_EQ(0, ::chown(t.path("dest").c_str(), 65534, 65534));
   auto p = [&t](char const* rel) { return P(t.path(rel)); };
-  EXPECT_EQ(0, bqtest::asNobody(t, [&] {
-    return BQFileUtils::createDirectory(p("ro/existing"), true) ? 1
-           : BQFileUtils::createDirectory(p("ro/new/x"), true) != BQ_STS_DirectoryCreateFailed ? 2
-           : BQFileUtils::moveFile(p("sticky/f"), p("dest/f")) ? 3
-           : BQFileUtils::moveFile(p("sticky/g"), p("dest/g")) ? 4 : 0;
+  EXPECT_EQ("", bqtest::asNobody(t, [&]() -> std::string {
+    CHILD_CHECK(BQFileUtils::createDirectory(p("ro/existing"), true) == 0);
+    CHILD_CHECK(BQFileUtils::createDirectory(p("ro/new/x"), true) ==
+                BQ_STS_DirectoryCreateFailed);
+    CHILD_CHECK(BQFileUtils::moveFile(p("sticky/f"), p("dest/f")) == 0);
+    CHILD_CHECK(BQFileUtils::moveFile(p("sticky/g"), p("dest/g")) == 0);
+    return "";
   }));
   EXPECT_FALSE(exists(t.path("ro/new")));
   EXPECT_EQ("payload", Tree::read(t.path("dest/f")));

@@ -7,8 +7,7 @@
 //     return "";
 //   }));
 //
-// A body may also return an int: 0 holds, any other value names the failed
-// check. With asNobody the child first drops to uid/gid 65534 (needs root).
+// With asNobody the child first drops to uid/gid 65534 (needs root).
 // The child ends with exit(), not _exit(), so that coverage counters and a
 // sanitizer's leak check run in it too; a leak or a crash there is reported
 // as "child died".
@@ -21,15 +20,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <type_traits>
 
 namespace bqtest {
 
-inline std::string verdict(std::string s) { return s; }
-inline std::string verdict(int failedCheck) {
-  return failedCheck ? "check " + std::to_string(failedCheck) + " failed" : "";
-}
-
 template <class F> std::string inChild(F body, bool asNobody = false) {
+  static_assert(std::is_same<decltype(body()), std::string>::value,
+                "a child's body returns its verdict as text");
   int fds[2];
   if (::pipe(fds) != 0)
     return "pipe failed";
@@ -40,7 +37,7 @@ template <class F> std::string inChild(F body, bool asNobody = false) {
     std::string msg = "cannot become user 65534";
     if (!asNobody || (::setgid(65534) == 0 && ::setuid(65534) == 0)) {
       try {
-        msg = verdict(body());
+        msg = body();
       } catch (...) {
         msg = "exception";
       }

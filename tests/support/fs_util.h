@@ -5,7 +5,7 @@
 //
 //   BQFileSpec p = bqtest::P(t.path("f"));
 //   EXPECT_TRUE(bqtest::exists(t.path("f")));
-//   EXPECT_EQ(0, bqtest::asNobody(t, [&] { return ... ? 0 : 1; }));
+//   EXPECT_EQ("", bqtest::asNobody(t, [&]() -> std::string { ... }));
 #ifndef BRACKWELL_TESTS_FS_UTIL_H
 #define BRACKWELL_TESTS_FS_UTIL_H
 
@@ -75,14 +75,12 @@ inline int openFds() {
   return n;
 }
 
-// Runs `body` (0 when its checks held) in a child dropped to uid/gid 65534
-// after giving the tree's root `rootMode`: 0 when it held, 1 otherwise.
+// inChild as user 65534, after giving the tree's root `rootMode`.
 template <class F>
-int asNobody(TempTree const& t, F body, mode_t rootMode = 0755) {
-  return ::chmod(t.root().c_str(), rootMode) == 0 &&
-                 inChild(body, true).empty()
-             ? 0
-             : 1;
+std::string asNobody(TempTree const& t, F body, mode_t rootMode = 0755) {
+  if (::chmod(t.root().c_str(), rootMode) != 0)
+    return "cannot change the mode of " + t.root();
+  return inChild(body, true);
 }
 
 } // namespace bqtest
