@@ -1,7 +1,6 @@
-// Tests of the directory-tree operations of BQFileUtils.
+// The directory-tree operations of BQFileUtils.
 #include "brackwell/fileUtils.h"
 #include "support/fs_util.h"
-#include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
 
@@ -13,71 +12,63 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
-using Brackwell::BQFileSpec;
-using Brackwell::BQFileUtils;
+using namespace Brackwell;
 using List = std::vector<BQFileSpec>;
-
+using Snap = std::map<std::string, std::string>;
+using Tree = bqtest::TempTree;
 using bqtest::exists;
 using bqtest::openFds;
 using bqtest::P;
 
 namespace {
 
-std::vector<std::string> names(List const& l) {
-  std::vector<std::string> out;
-  for (auto const& p : l)
-    out.push_back(p.utf8());
-  return out;
-}
+using Names = std::vector<std::string>;
 
-std::vector<std::string> sorted(std::vector<std::string> v) {
+Names sorted(Names v) {
   std::sort(v.begin(), v.end());
   return v;
 }
 
-// The tree below `root` as relative path => contents ("<dir>", "<link>",
-// "<other>"), read without the library and without following links.
-void snap(std::string const& root, std::string const& rel,
-          std::map<std::string, std::string>& out) {
-  DIR* d = ::opendir((root + rel).c_str());
-  if (d == nullptr)
-    return;
-  while (dirent* e = ::readdir(d)) {
-    std::string n = e->d_name;
-    if (n == "." || n == "..")
-      continue;
-    std::string r = rel + "/" + n;
-    struct stat st;
-    ::lstat((root + r).c_str(), &st);
-    if (S_ISDIR(st.st_mode)) {
-      out[r] = "<dir>";
-      snap(root, r, out);
-    } else if (S_ISREG(st.st_mode)) {
-      out[r] = bqtest::TempTree::read(root + r);
-    } else {
-      out[r] = S_ISLNK(st.st_mode) ? "<link>" : "<other>";
-    }
-  }
-  ::closedir(d);
+Names names(List const& l, bool sort = false) {
+  Names out;
+  for (auto const& p : l)
+    out.push_back(p.utf8());
+  return sort ? sorted(out) : out;
 }
 
-std::map<std::string, std::string> snapshot(std::string const& root) {
-  std::map<std::string, std::string> out;
-  snap(root, "", out);
+// The tree below `root` as relative path => contents, "<dir>", "<link>" or
+// "<other>", read without the library and without following links.
+Snap snapshot(std::string const& root, std::string const& rel = "") {
+  Snap out;
+  DIR* d = ::opendir((root + rel).c_str());
+  for (dirent* e; d && (e = ::readdir(d));) {
+    std::string n = e->d_name, r = rel + "/" + n;
+    struct stat st;
+    if (n == "." || n == ".." || ::lstat((root + r).c_str(), &st) != 0)
+      continue;
+    if (S_ISDIR(st.st_mode)) {
+      Snap sub = snapshot(root, r);
+      out.insert(sub.begin(), sub.end());
+    }
+    out[r] = S_ISDIR(st.st_mode)   ? "<dir>"
+             : S_ISREG(st.st_mode) ? Tree::read(root + r)
+             : S_ISLNK(st.st_mode) ? "<link>" : "<other>";
+  }
+  if (d)
+    ::closedir(d);
   return out;
 }
 
-// A tree with every kind of entry the listing rule distinguishes.
-void populate(bqtest::TempTree const& t) {
-  t.mkdir("r/sub/deep");
+// r holds every kind of entry the listing rule tells apart.
+void populate(Tree const& t) {
   t.write("r/f", "file f");
   t.write("r/.hidden", "dot");
   t.write("r/sub/g", "file g");
   t.write("r/sub/deep/h", std::string(5000, 'h'));
-  t.mkdir("outside");
   t.write("outside/o", "outside file");
   ::symlink(t.path("outside").c_str(), t.path("r/dirlink").c_str());
   ::symlink(t.path("outside/o").c_str(), t.path("r/filelink").c_str());
@@ -87,160 +78,245 @@ void populate(bqtest::TempTree const& t) {
 
 } // namespace
 
-TEST(GetContents, ListingRuleClassifiesByTarget) {
-  bqtest::TempTree t;
+// Links count as what they point to; a FIFO and a dangling link are in
+// neither list; lists are only appended to; failures append nothing; a
+// relative directory gives relative entries.
+TEST(Trees, GetContents) {
+  Tree t;
   populate(t);
+  t.mkdir("empty");
   List files{P("keep")}, dirs{P("keep1"), P("keep2")};
   ASSERT_EQ(0, BQFileUtils::getContents(P(t.path("r")), files, dirs));
-  ASSERT_GE(files.size(), 1u);
-  ASSERT_GE(dirs.size(), 2u);
-  EXPECT_STREQ("keep", files[0].utf8());
-  EXPECT_STREQ("keep2", dirs[1].utf8());
   std::string r = t.path("r/");
-  EXPECT_EQ(sorted({"keep", r + ".hidden", r + "f", r + "filelink"}),
-            sorted(names(files)));
-  EXPECT_EQ(sorted({"keep1", "keep2", r + "dirlink", r + "sub"}),
-            sorted(names(dirs)));
+  EXPECT_EQ("keep", names(files)[0]);
+  EXPECT_EQ("keep2", names(dirs)[1]);
+  EXPECT_EQ(sorted({"keep", r + ".hidden", r + "f", r + "filelink"}), names(files, true));
+  EXPECT_EQ(sorted({"keep1", "keep2", r + "dirlink", r + "sub"}), names(dirs, true));
+  for (auto c : {std::make_pair("empty", 0), {"r/f", BQ_STS_DirectoryNotFound},
+                 {"missing", BQ_STS_DirectoryNotFound}}) {
+    List f{P("a")}, d;
+    EXPECT_EQ(c.second, BQFileUtils::getContents(P(t.path(c.first)), f, d)) << c.first;
+    EXPECT_EQ(1u, f.size() + d.size()) << c.first;
+  }
+  List f, d;
+  EXPECT_EQ(BQ_STS_DirectoryNotFound, BQFileUtils::getContents(BQFileSpec(), f, d));
+  bqtest::CwdGuard guard;
+  ASSERT_EQ(0, ::chdir(t.path("r/sub").c_str()));
+  EXPECT_EQ(0, BQFileUtils::getContents(P("."), f, d));
+  EXPECT_EQ(Names{"./g"}, names(f));
+  EXPECT_EQ(Names{"./deep"}, names(d));
 }
 
 // Entries whose joined path reaches PATH_MAX bytes cannot be read by stat()
 // and are passed over by every listing; one byte shorter they are listed.
 // The deep directory is made descriptor-relative, below any path limit.
-TEST(GetContents, EntriesBeyondPathMaxArePassedOver) {
-  bqtest::TempTree t;
+TEST(Trees, EntriesAtPathMax) {
+  Tree t;
   int fd = ::open(t.root().c_str(), O_RDONLY | O_DIRECTORY);
-  ASSERT_GE(fd, 0);
-  std::string dir = t.root();
-  std::string const level(100, 'd');
+  std::string dir = t.root(), level(100, 'd');
   while (dir.size() + level.size() + 1 <= PATH_MAX - 100) {
     ASSERT_EQ(0, ::mkdirat(fd, level.c_str(), 0777));
     int sub = ::openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY);
     ::close(fd);
-    ASSERT_GE(sub, 0);
-    fd = sub;
+    ASSERT_GE(fd = sub, 0);
     dir += "/" + level;
   }
   // dir + "/" + name: PATH_MAX - 1 bytes (listed) and PATH_MAX (passed over).
-  std::string const fits(PATH_MAX - 1 - dir.size() - 1, 'f');
-  std::string const over(PATH_MAX - dir.size() - 1, 'o');
-  ASSERT_LE(over.size(), 255u);
+  std::string const fits(PATH_MAX - 2 - dir.size(), 'f'),
+      over(PATH_MAX - 1 - dir.size(), 'o'), overDir = "s" + over.substr(1);
   for (std::string const* n : {&fits, &over})
     ::close(::openat(fd, n->c_str(), O_CREAT | O_WRONLY, 0666));
-  std::string const overDir = "s" + over.substr(1);
   ASSERT_EQ(0, ::mkdirat(fd, overDir.c_str(), 0777));
-  List files, dirs;
+  Names const only{dir + "/" + fits};
+  List files, dirs, all;
   ASSERT_EQ(0, BQFileUtils::getContents(P(dir), files, dirs));
-  EXPECT_EQ(std::vector<std::string>{dir + "/" + fits}, names(files));
+  EXPECT_EQ(only, names(files));
   EXPECT_TRUE(dirs.empty());
-  files.clear();
-  EXPECT_EQ(0, BQFileUtils::RecurseFiles(P(dir), files));
-  EXPECT_EQ(std::vector<std::string>{dir + "/" + fits}, names(files));
-  // The copy holds what the listing saw; deleteDir cannot remove the entries
-  // it passes over, so the directory stays (3030).
+  EXPECT_EQ(0, BQFileUtils::RecurseFiles(P(dir), all));
+  EXPECT_EQ(only, names(all));
+  // The copy holds what the listing saw; deleteDir cannot remove what it
+  // passes over, so the directory stays (3030).
   ASSERT_EQ(0, BQFileUtils::copyDirectory(P(dir), P(t.path("copy"))));
-  EXPECT_TRUE(exists(t.path("copy/" + fits)));
-  EXPECT_FALSE(exists(t.path("copy/" + over)));
-  EXPECT_EQ(3030, BQFileUtils::deleteDir(P(dir), true));
-  EXPECT_FALSE(exists(dir + "/" + fits));
-  // What no path reaches is removed here, so that the tree can go.
-  EXPECT_EQ(0, ::unlinkat(fd, over.c_str(), 0));
+  EXPECT_EQ((Snap{{"/" + fits, ""}}), snapshot(t.path("copy")));
+  EXPECT_EQ(BQ_STS_FileDeleteFailed, BQFileUtils::deleteDir(P(dir), true));
+  EXPECT_FALSE(exists(only[0]));
+  EXPECT_EQ(0, ::unlinkat(fd, over.c_str(), 0)); // so that the tree can go
   EXPECT_EQ(0, ::unlinkat(fd, overDir.c_str(), AT_REMOVEDIR));
   ::close(fd);
 }
 
-TEST(GetContents, FailuresAppendNothing) {
-  bqtest::TempTree t;
-  t.write("file", "x");
-  t.mkdir("empty");
-  struct Case { std::string rel; int status; } cases[] = {
-      {"empty", 0}, {"file", 3033}, {"missing", 3033}};
-  for (auto const& c : cases) {
-    List files{P("a")}, dirs;
-    EXPECT_EQ(c.status, BQFileUtils::getContents(P(t.path(c.rel)), files, dirs))
-        << c.rel;
-    EXPECT_EQ(1u, files.size()) << c.rel;
-    EXPECT_TRUE(dirs.empty()) << c.rel;
-  }
-  List f, d;
-  EXPECT_EQ(3033, BQFileUtils::getContents(BQFileSpec(), f, d));
-  // Relative directory gives relative entries.
-  char old[4096];
-  ASSERT_NE(nullptr, ::getcwd(old, sizeof old));
-  ASSERT_EQ(0, ::chdir(t.root().c_str()));
-  EXPECT_EQ(0, BQFileUtils::getContents(P("."), f, d));
-  ASSERT_EQ(0, ::chdir(old));
-  EXPECT_EQ(std::vector<std::string>{"./file"}, names(f));
-  EXPECT_EQ(std::vector<std::string>{"./empty"}, names(d));
-}
-
-// Permissions, as a user that root's bypass does not cover. A directory
-// that may be read but not searched (ns) fails every status read of its
-// entries, so every operation passes them all over, although readdir()
-// reports a file, a directory and a link among them; one that may be
-// searched but not read (nr) cannot be listed; in one that may not be
-// written (ro) nothing can be removed. A copy that fails leaves no target.
-TEST(Listing, PermissionsAsNobody) {
+// As a user that root's bypass does not cover: a directory that may be read
+// but not searched (a/ns) fails every status read of its entries, so all are
+// passed over although readdir() reports a file, a directory and a link;
+// one that may be searched but not read (b/nr) cannot be listed; in one
+// that may not be written (c/ro) nothing can be removed. A copy that fails
+// leaves no target.
+TEST(Trees, PermissionsAsNobody) {
   if (::geteuid() != 0)
     GTEST_SKIP() << "needs root to change user";
-  bqtest::TempTree t;
-  t.write("a/top", "t");
-  t.write("a/ns/f", "f");
+  Tree t;
+  for (char const* f : {"a/top", "a/ns/f", "b/f", "b/nr/f", "c/ro/f"})
+    t.write(f, "t");
   t.mkdir("a/ns/d");
   ::symlink("f", t.path("a/ns/l").c_str());
-  t.write("b/f", "f");
-  t.write("b/nr/f", "f");
-  t.write("c/ro/f", "f");
   for (std::string d : {"", "a", "b", "c"})
     ::chmod(t.path(d).c_str(), 0777);
   ::chmod(t.path("a/ns").c_str(), 0666);
   ::chmod(t.path("b/nr").c_str(), 0333);
   ::chmod(t.path("c/ro").c_str(), 0555);
-  auto const list = [&](std::string const& d) {
-    List f, s;
-    int st = BQFileUtils::getContents(P(t.path(d)), f, s);
-    return std::to_string(st) + ":" + std::to_string(f.size() + s.size());
-  };
-  auto const walk = [&](std::string const& d) {
-    List f;
-    int st = BQFileUtils::RecurseFiles(P(t.path(d)), f);
-    return std::to_string(st) + ":" + (f.size() == 1 ? f[0].utf8() : "?");
-  };
-  auto const del = [&](std::string const& d) {
-    return std::to_string(BQFileUtils::deleteDir(P(t.path(d)), true));
-  };
-  EXPECT_EQ("", bqtest::inChild([&] {
-    std::pair<std::string, std::string> const rows[] = {
-        {list("a/ns"), "0:0"},
-        {list("b/nr"), "3033:0"},
-        {walk("a"), "0:" + t.path("a/top")},
-        {walk("b"), "3033:" + t.path("b/f")},
-        {std::to_string(BQFileUtils::copyDirectory(P(t.path("a")),
-                                                   P(t.path("ca")))),
-         "0"},
-        {std::to_string(BQFileUtils::copyDirectory(P(t.path("b")),
-                                                   P(t.path("out/cb")))) +
-             (exists(t.path("out/cb")) ? " left" : ""),
-         "3033"},
-        {del("a/ns"), "3030"},
-        {del("b/nr"), "3033"},
-        {del("c/ro"), "3030"}};
-    for (std::size_t i = 0; i < std::size(rows); ++i)
-      if (rows[i].first != rows[i].second)
-        return int(i) + 1;
-    std::map<std::string, std::string> copied = {{"/top", "t"},
-                                                 {"/ns", "<dir>"}};
-    return snapshot(t.path("ca")) == copied ? 0 : 50;
-  }, true)) << "checks are the rows, counted from 1";
+  auto p = [&t](char const* rel) { return P(t.path(rel)); };
+  EXPECT_EQ("", bqtest::inChild([&]() -> std::string {
+    List f, d, top, bf;
+    CHILD_CHECK(BQFileUtils::getContents(p("a/ns"), f, d) == 0 && f.empty() && d.empty());
+    CHILD_CHECK(BQFileUtils::getContents(p("b/nr"), f, d) == BQ_STS_DirectoryNotFound);
+    CHILD_CHECK(BQFileUtils::RecurseFiles(p("a"), top) == 0 &&
+                names(top) == Names{t.path("a/top")});
+    CHILD_CHECK(BQFileUtils::RecurseFiles(p("b"), bf) == BQ_STS_DirectoryNotFound &&
+                names(bf) == Names{t.path("b/f")});
+    CHILD_CHECK(BQFileUtils::copyDirectory(p("a"), p("ca")) == 0 &&
+                snapshot(t.path("ca")) == (Snap{{"/top", "t"}, {"/ns", "<dir>"}}));
+    CHILD_CHECK(BQFileUtils::copyDirectory(p("b"), p("out/cb")) == BQ_STS_DirectoryNotFound &&
+                !exists(t.path("out/cb")));
+    CHILD_CHECK(BQFileUtils::deleteDir(p("a/ns"), true) == BQ_STS_FileDeleteFailed);
+    CHILD_CHECK(BQFileUtils::deleteDir(p("b/nr"), true) == BQ_STS_DirectoryNotFound);
+    CHILD_CHECK(BQFileUtils::deleteDir(p("c/ro"), true) == BQ_STS_FileDeleteFailed);
+    return "";
+  }, true));
   for (char const* f : {"a/ns/f", "b/nr/f", "c/ro/f"})
     EXPECT_TRUE(exists(t.path(f))) << f;
 }
 
+// Pre-order: a directory's own files, then each subdirectory's in listing
+// order; links are followed, but a link back to an ancestor ends.
+TEST(Trees, RecurseFiles) {
+  Tree t;
+  for (char const* f : {"root/f1", "root/f2", "root/d1/g1", "root/d2/h1"})
+    t.write(f, "x");
+  List files{P("pre")}, sub, subdirs, none;
+  ASSERT_EQ(0, BQFileUtils::RecurseFiles(P(t.path("root")), files));
+  ASSERT_EQ(0, BQFileUtils::getContents(P(t.path("root")), sub, subdirs));
+  std::string r = t.path("root/");
+  bool d1First = names(subdirs)[0] == r + "d1";
+  Names got = names(files);
+  std::sort(got.begin() + 1, got.begin() + 3);
+  EXPECT_EQ((Names{"pre", r + "f1", r + "f2",
+                                      r + (d1First ? "d1/g1" : "d2/h1"),
+                                      r + (d1First ? "d2/h1" : "d1/g1")}), got);
+  EXPECT_EQ(BQ_STS_DirectoryNotFound, BQFileUtils::RecurseFiles(P(r + "f1"), none));
+  EXPECT_TRUE(none.empty());
+  t.write("c/y", "y");
+  ::symlink(t.path("root").c_str(), t.path("root/d1/up").c_str()); // cycle
+  ::symlink(t.path("c").c_str(), t.path("root/toc").c_str());      // no cycle
+  ASSERT_EQ(0, BQFileUtils::RecurseFiles(P(t.path("root")), none));
+  EXPECT_EQ((Names{r + "d1/g1", r + "d2/h1", r + "f1", r + "f2",
+                                      r + "toc/y"}), names(none, true));
+}
+
+TEST(Trees, DeleteDir) {
+  Tree t;
+  t.mkdir("empty");
+  t.write("full/f", "x");
+  for (auto c : {std::make_tuple("empty", 0, true), {"full", int(BQ_STS_FileDeleteFailed), false},
+                 {"missing", int(BQ_STS_FileDeleteFailed), true}}) {
+    EXPECT_EQ(std::get<1>(c), BQFileUtils::deleteDir(P(t.path(std::get<0>(c))), false));
+    EXPECT_EQ(std::get<2>(c), !exists(t.path(std::get<0>(c))));
+  }
+  EXPECT_EQ(BQ_STS_FileDeleteFailed, BQFileUtils::deleteDir(BQFileSpec(), false));
+  // Recursive: never leaves the tree through a link.
+  populate(t);
+  ::unlink(t.path("r/dangling").c_str());
+  ::unlink(t.path("r/fifo").c_str());
+  EXPECT_EQ(0, BQFileUtils::deleteDir(P(t.path("r")), true));
+  EXPECT_FALSE(exists(t.path("r")));
+  EXPECT_EQ((Snap{{"/o", "outside file"}}), snapshot(t.path("outside")));
+  // A FIFO stays, and so does its directory; a failing subdirectory stops
+  // the walk before its parent's files.
+  t.write("a/f", "x");
+  ::mkfifo(t.path("a/fifo").c_str(), 0600);
+  t.write("b/g", "x");
+  t.mkdir("b/sub");
+  ::symlink(t.path("none").c_str(), t.path("b/sub/dangling").c_str());
+  EXPECT_EQ(BQ_STS_FileDeleteFailed, BQFileUtils::deleteDir(P(t.path("a")), true));
+  EXPECT_EQ((Snap{{"/fifo", "<other>"}}), snapshot(t.path("a")));
+  EXPECT_EQ(BQ_STS_FileDeleteFailed, BQFileUtils::deleteDir(P(t.path("b")), true));
+  EXPECT_EQ((Snap{{"/g", "x"}, {"/sub", "<dir>"}, {"/sub/dangling", "<link>"}}),
+            snapshot(t.path("b")));
+  for (char const* rel : {"missing", "b/g"})
+    EXPECT_EQ(BQ_STS_DirectoryNotFound, BQFileUtils::deleteDir(P(t.path(rel)), true));
+  EXPECT_TRUE(exists(t.path("b/g")));
+}
+
+TEST(Trees, CopyDirectory) {
+  Tree t;
+  populate(t);
+  std::string dst = t.path("new/parents/copy");
+  ASSERT_EQ(0, BQFileUtils::copyDirectory(P(t.path("r")), P(dst)));
+  EXPECT_EQ((Snap{{"/.hidden", "dot"}, {"/f", "file f"}, {"/filelink", "outside file"},
+                  {"/dirlink", "<dir>"}, {"/dirlink/o", "outside file"},
+                  {"/sub", "<dir>"}, {"/sub/g", "file g"}, {"/sub/deep", "<dir>"},
+                  {"/sub/deep/h", std::string(5000, 'h')}}),
+            snapshot(dst));
+  // Statuses, and no target left where none was.
+  t.write("file", "x");
+  t.write("blocker/sub", "a file where a directory must go");
+  Snap const blocker = snapshot(t.path("blocker"));
+  for (auto c : {std::make_pair("file", "t1"), {"none", "t1"}})
+    EXPECT_EQ(BQ_STS_DirectoryNotFound,
+              BQFileUtils::copyDirectory(P(t.path(c.first)), P(t.path(c.second))));
+  for (char const* to : {"file", "file/t", "blocker"})
+    EXPECT_EQ(BQ_STS_DirectoryCreateFailed,
+              BQFileUtils::copyDirectory(P(t.path("r")), P(t.path(to)))) << to;
+  EXPECT_FALSE(exists(t.path("t1")));
+  EXPECT_EQ("x", Tree::read(t.path("file")));
+  EXPECT_EQ(blocker, snapshot(t.path("blocker")));
+  // Through a link back to the source, and into the source itself, a copy
+  // stays bounded.
+  ::symlink(t.path("r").c_str(), t.path("r/sub/loop").c_str());
+  ASSERT_EQ(0, BQFileUtils::copyDirectory(P(t.path("r/sub")), P(t.path("c"))));
+  EXPECT_EQ("file g", snapshot(t.path("c"))["/g"]);
+  ::unlink(t.path("r/sub/loop").c_str());
+  ASSERT_EQ(0, BQFileUtils::copyDirectory(P(t.path("r/sub")), P(t.path("r/sub/in"))));
+  Snap s = snapshot(t.path("r/sub"));
+  EXPECT_EQ("file g", s["/in/g"]);
+  EXPECT_LE(s.size(), 8u);
+}
+
+// A copy into an existing target that fails at "z" (before or after the
+// other entries) removes only what it made there. It fails in three ways:
+// "z" in the target is a link to /dev/full (the write fails), a link back to
+// the source file (copying a file onto itself is refused before anything is
+// opened for writing) or a directory (it cannot be opened for writing).
+TEST(Trees, CopyRollbackIntoExistingTarget) {
+  for (std::string blocker : {"/dev/full", "src/z", "<dir>"}) {
+    Tree t;
+    for (char const* f : {"src/a", "src/d/x", "src/e/y"})
+      t.write(f, "new");
+    t.write("src/z", std::string(200000, 'z'));
+    t.write("dst/a", "old a");
+    t.write("dst/d/keep", "keep");
+    if (blocker == "<dir>")
+      t.mkdir("dst/z");
+    else
+      ::symlink((blocker[0] == '/' ? blocker : t.path(blocker)).c_str(),
+                t.path("dst/z").c_str());
+    Snap const source = snapshot(t.path("src"));
+    EXPECT_EQ(BQ_STS_Failure,
+              BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("dst")))) << blocker;
+    Snap after = snapshot(t.path("dst"));
+    EXPECT_TRUE(after["/a"] == "old a" || after["/a"] == "new") << blocker; // kept
+    after.erase("/a");
+    EXPECT_EQ((Snap{{"/d", "<dir>"}, {"/d/keep", "keep"},
+                    {"/z", blocker == "<dir>" ? "<dir>" : "<link>"}}), after) << blocker;
+    EXPECT_EQ(source, snapshot(t.path("src"))) << blocker;
+  }
+}
+
 // A directory whose name ends in a backslash: joining drops that separator,
-// so its entries' paths name the entries of its namesake without one, and
-// each operation works on those paths, as the listing rule says. x\ holds a
-// and b, x holds only a: a is listed as x/a, b is passed over.
-TEST(Listing, TrailingBackslashNamesAnotherDirectory) {
-  bqtest::TempTree t;
+// so its entries' paths name those of its namesake without one, and each
+// operation works on those paths. x\ holds a, b and s; x holds a and s/g:
+// a and s are listed as x/a and x/s, b is passed over.
+TEST(Trees, TrailingBackslashNamesAnotherDirectory) {
+  Tree t;
   t.write("x\\/a", "a of x\\");
   t.write("x\\/b", "b");
   t.mkdir("x\\/s");
@@ -250,196 +326,20 @@ TEST(Listing, TrailingBackslashNamesAnotherDirectory) {
   std::string const xb = t.path("x\\");
   List f, d, walk;
   EXPECT_EQ(0, BQFileUtils::getContents(P(xb), f, d));
-  EXPECT_EQ(std::vector<std::string>{t.path("x/a")}, names(f));
-  EXPECT_EQ(std::vector<std::string>{t.path("x/s")}, names(d));
+  EXPECT_EQ(Names{t.path("x/a")}, names(f));
+  EXPECT_EQ(Names{t.path("x/s")}, names(d));
   EXPECT_EQ(0, BQFileUtils::RecurseFiles(P(xb), walk));
-  EXPECT_EQ((std::vector<std::string>{t.path("x/a"), t.path("x/s/g")}),
-            names(walk));
+  EXPECT_EQ((Names{t.path("x/a"), t.path("x/s/g")}), names(walk));
   ASSERT_EQ(0, BQFileUtils::copyDirectory(P(xb), P(t.path("c"))));
-  EXPECT_EQ((std::map<std::string, std::string>{
-                {"/a", "a of x"}, {"/s", "<dir>"}, {"/s/g", "g of x"}}),
+  EXPECT_EQ((Snap{{"/a", "a of x"}, {"/s", "<dir>"}, {"/s/g", "g of x"}}),
             snapshot(t.path("c")));
   // Into o\, whose joined paths name the missing o: the copy fails and is
   // rolled back.
-  EXPECT_EQ(1, BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("o\\"))));
+  EXPECT_EQ(BQ_STS_Failure, BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("o\\"))));
   EXPECT_FALSE(exists(t.path("o\\")));
-  EXPECT_EQ(3030, BQFileUtils::deleteDir(P(xb), true));
+  EXPECT_EQ(BQ_STS_FileDeleteFailed, BQFileUtils::deleteDir(P(xb), true));
   EXPECT_FALSE(exists(t.path("x/a")) || exists(t.path("x/s")));
   EXPECT_TRUE(exists(t.path("x\\/a")) && exists(t.path("x\\/b")));
-}
-
-TEST(RecurseFiles, PreOrderAndFailureKeepsWhatWasFound) {
-  bqtest::TempTree t;
-  t.mkdir("root/d1");
-  t.mkdir("root/d2");
-  t.write("root/f1", "1");
-  t.write("root/f2", "2");
-  t.write("root/d1/g1", "g");
-  t.write("root/d2/h1", "h");
-  List files{P("pre")}, sub, subdirs;
-  ASSERT_EQ(0, BQFileUtils::RecurseFiles(P(t.path("root")), files));
-  ASSERT_EQ(0, BQFileUtils::getContents(P(t.path("root")), sub, subdirs));
-  ASSERT_EQ(5u, files.size());
-  EXPECT_STREQ("pre", files[0].utf8());
-  std::string r = t.path("root/");
-  EXPECT_EQ(sorted({r + "f1", r + "f2"}),
-            sorted({files[1].utf8(), files[2].utf8()}));
-  // Subtrees follow in the order in which the directories are listed.
-  bool d1First = std::string(subdirs[0].utf8()) == r + "d1";
-  EXPECT_EQ(d1First ? r + "d1/g1" : r + "d2/h1", files[3].utf8());
-  EXPECT_EQ(d1First ? r + "d2/h1" : r + "d1/g1", files[4].utf8());
-
-  List none;
-  EXPECT_EQ(3033, BQFileUtils::RecurseFiles(P(t.path("root/f1")), none));
-  EXPECT_TRUE(none.empty());
-}
-
-TEST(RecurseFiles, LinkCycleEndsButOtherLinksAreFollowed) {
-  bqtest::TempTree t;
-  t.mkdir("r/a/b");
-  t.mkdir("r/c");
-  t.write("r/a/b/x", "x");
-  t.write("r/c/y", "y");
-  ::symlink(t.path("r").c_str(), t.path("r/a/b/up").c_str()); // cycle
-  ::symlink(t.path("r/c").c_str(), t.path("r/a/toc").c_str()); // no cycle
-  List files;
-  ASSERT_EQ(0, BQFileUtils::RecurseFiles(P(t.path("r")), files));
-  std::string r = t.path("r/");
-  EXPECT_EQ(sorted({r + "a/b/x", r + "a/toc/y", r + "c/y"}),
-            sorted(names(files)));
-}
-
-TEST(DeleteDir, NotRecursive) {
-  bqtest::TempTree t;
-  t.mkdir("empty");
-  t.mkdir("full");
-  t.write("full/f", "x");
-  struct Case { std::string rel; int status; bool gone; } cases[] = {
-      {"empty", 0, true}, {"full", 3030, false}, {"missing", 3030, true}};
-  for (auto const& c : cases) {
-    EXPECT_EQ(c.status, BQFileUtils::deleteDir(P(t.path(c.rel)), false)) << c.rel;
-    EXPECT_EQ(c.gone, !exists(t.path(c.rel))) << c.rel;
-  }
-  EXPECT_TRUE(exists(t.path("full/f")));
-  EXPECT_EQ(3030, BQFileUtils::deleteDir(BQFileSpec(), false));
-}
-
-TEST(DeleteDir, RecursiveNeverLeavesTheTreeThroughLinks) {
-  bqtest::TempTree t;
-  populate(t);
-  ::unlink(t.path("r/dangling").c_str());
-  ::unlink(t.path("r/fifo").c_str());
-  auto outside = snapshot(t.path("outside"));
-  EXPECT_EQ(0, BQFileUtils::deleteDir(P(t.path("r")), true));
-  EXPECT_FALSE(exists(t.path("r")));
-  EXPECT_EQ(outside, snapshot(t.path("outside")));
-  EXPECT_EQ(1u, outside.size());
-}
-
-TEST(DeleteDir, RecursiveLeavesFifoAndDanglingLink) {
-  bqtest::TempTree t;
-  t.mkdir("a");
-  t.write("a/f", "x");
-  ::mkfifo(t.path("a/fifo").c_str(), 0600);
-  t.mkdir("b/sub");
-  ::symlink(t.path("none").c_str(), t.path("b/sub/dangling").c_str());
-  t.write("b/g", "x");
-  EXPECT_EQ(3030, BQFileUtils::deleteDir(P(t.path("a")), true));
-  EXPECT_FALSE(exists(t.path("a/f")));
-  EXPECT_TRUE(exists(t.path("a/fifo")));
-  // The failing subdirectory stops the walk before the parent's files.
-  EXPECT_EQ(3030, BQFileUtils::deleteDir(P(t.path("b")), true));
-  EXPECT_TRUE(exists(t.path("b/sub/dangling")));
-  EXPECT_TRUE(exists(t.path("b/g")));
-  for (std::string rel : {"missing", "b/g"})
-    EXPECT_EQ(3033, BQFileUtils::deleteDir(P(t.path(rel)), true)) << rel;
-  EXPECT_TRUE(exists(t.path("b/g")));
-}
-
-TEST(CopyDirectory, CopiesFilesAndDirectoriesFollowingLinks) {
-  bqtest::TempTree t;
-  populate(t);
-  std::string dst = t.path("new/parents/copy");
-  ASSERT_EQ(0, BQFileUtils::copyDirectory(P(t.path("r")), P(dst)));
-  std::map<std::string, std::string> want = {
-      {"/.hidden", "dot"},  {"/f", "file f"},
-      {"/filelink", "outside file"},
-      {"/dirlink", "<dir>"}, {"/dirlink/o", "outside file"},
-      {"/sub", "<dir>"},   {"/sub/g", "file g"},
-      {"/sub/deep", "<dir>"}, {"/sub/deep/h", std::string(5000, 'h')}};
-  EXPECT_EQ(want, snapshot(dst));
-}
-
-TEST(CopyDirectory, StatusesAndRollbackOfANewTarget) {
-  bqtest::TempTree t;
-  t.write("file", "x");
-  t.mkdir("src/a/b");
-  t.mkdir("src/x");
-  t.write("src/a/b/f", "f");
-  t.write("blocker/x", "a file where a directory must go");
-  EXPECT_EQ(3033, BQFileUtils::copyDirectory(P(t.path("file")), P(t.path("t1"))));
-  EXPECT_EQ(3033, BQFileUtils::copyDirectory(P(t.path("none")), P(t.path("t1"))));
-  EXPECT_FALSE(exists(t.path("t1")));
-  EXPECT_EQ(3032, BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("file"))));
-  EXPECT_EQ(3032, BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("file/t"))));
-  EXPECT_EQ("x", bqtest::TempTree::read(t.path("file")));
-  // A nested directory blocked by a file: 3032, and only the pre-existing
-  // file remains in the target.
-  auto before = snapshot(t.path("blocker"));
-  EXPECT_EQ(3032, BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("blocker"))));
-  EXPECT_EQ(before, snapshot(t.path("blocker")));
-}
-
-// The copy of "z" fails, after or before the other entries, in three ways:
-// its target is a link to /dev/full (the write fails), a link back to the
-// source file (copying a file onto itself is refused before anything is
-// opened for writing) or a directory (it cannot be opened for writing).
-TEST(CopyDirectory, RollbackIntoExistingTargetKeepsItsEntries) {
-  for (std::string blocker : {"/dev/full", "src/z", "<dir>"}) {
-    bqtest::TempTree t;
-    t.mkdir("src/d");
-    t.mkdir("src/e");
-    t.write("src/a", "new a");
-    t.write("src/d/x", "x");
-    t.write("src/e/y", "y");
-    t.write("src/z", std::string(200000, 'z'));
-    t.mkdir("dst/d");
-    t.write("dst/a", "old a");
-    t.write("dst/d/keep", "keep");
-    if (blocker == "<dir>")
-      t.mkdir("dst/z");
-    else
-      ::symlink((blocker[0] == '/' ? blocker : t.path(blocker)).c_str(),
-                t.path("dst/z").c_str());
-    EXPECT_EQ(1, BQFileUtils::copyDirectory(P(t.path("src")),
-                                            P(t.path("dst"))))
-        << blocker;
-    auto after = snapshot(t.path("dst"));
-    EXPECT_EQ(0u, after.count("/d/x")) << blocker;
-    EXPECT_EQ(0u, after.count("/e")) << blocker;
-    EXPECT_EQ("keep", after["/d/keep"]) << blocker;
-    EXPECT_EQ(blocker == "<dir>" ? "<dir>" : "<link>", after["/z"]) << blocker;
-    // "a" existed: it stays, overwritten or not depending on listing order.
-    EXPECT_TRUE(after["/a"] == "old a" || after["/a"] == "new a") << blocker;
-    EXPECT_EQ(4u, after.size()) << blocker;
-    EXPECT_EQ(std::string(200000, 'z'), bqtest::TempTree::read(t.path("src/z")));
-  }
-}
-
-TEST(CopyDirectory, CyclesAndCopiesIntoItselfStayBounded) {
-  bqtest::TempTree t;
-  t.mkdir("r/a");
-  t.write("r/a/f", "f");
-  ::symlink(t.path("r").c_str(), t.path("r/a/loop").c_str());
-  ASSERT_EQ(0, BQFileUtils::copyDirectory(P(t.path("r")), P(t.path("c"))));
-  std::map<std::string, std::string> want = {{"/a", "<dir>"}, {"/a/f", "f"}};
-  EXPECT_EQ(want, snapshot(t.path("c")));
-  // The new target inside the source is not copied into itself.
-  ::unlink(t.path("r/a/loop").c_str());
-  ASSERT_EQ(0, BQFileUtils::copyDirectory(P(t.path("r")), P(t.path("r/a/in"))));
-  auto s = snapshot(t.path("r"));
-  EXPECT_EQ("f", s["/a/in/a/f"]);
-  EXPECT_LE(s.size(), 6u);
 }
 
 // Sets RLIMIT_NOFILE so that exactly `free` descriptor numbers below it are
@@ -458,101 +358,81 @@ bool leaveFree(int free, rlimit const& old) {
 // descriptor. "flat" is src/f; "nested" is src/d/f, whose copy holds two
 // directory streams before it opens f. A move goes to a target whose parent
 // is missing, or to a non-empty one, so rename() fails and it copies.
-TEST(Descriptors, TreeOperationsWithOneToThreeFreeSlots) {
+TEST(Trees, OneToThreeFreeDescriptors) {
   enum Op { Copy, Move, Delete, Walk };
   struct Case { Op op; bool nested; int free; bool existing; int status; };
   std::vector<Case> cases;
-  int const copyStatus[2][3] = {{1, 1, 0}, {3033, 1, 1}};
-  for (bool nested : {false, true})
+  int const copyStatus[2][3] = {{BQ_STS_Failure, BQ_STS_Failure, 0},
+                                {BQ_STS_DirectoryNotFound, BQ_STS_Failure, BQ_STS_Failure}};
+  for (bool nested : {false, true}) {
     for (int free = 1; free <= 3; ++free)
       for (bool existing : {false, true}) {
         int c = copyStatus[nested][free - 1];
         cases.push_back({Copy, nested, free, existing, c});
-        cases.push_back({Move, nested, free, existing, c == 0 ? 0 : 3031});
+        cases.push_back({Move, nested, free, existing, c ? BQ_STS_DirectoryMoveFailed : 0});
       }
-  for (bool nested : {false, true}) {
     cases.push_back({Delete, nested, 1, false, 0});
     cases.push_back({Walk, nested, 1, false, 0});
   }
   for (Case const& c : cases) {
-    bqtest::TempTree t;
+    Tree t;
     t.write(c.nested ? "src/d/f" : "src/f", "data");
     t.write("old/keep", "k");
     t.write("old/d/k", "k");
-    std::string const src = t.path("src");
-    std::string const dst = c.existing ? t.path("old") : t.path("mv/x");
-    auto const before = snapshot(src), old = snapshot(t.path("old"));
-    EXPECT_EQ("", bqtest::inChild([&] {
+    std::string const src = t.path("src"), dst = t.path(c.existing ? "old" : "mv/x");
+    Snap const before = snapshot(src), old = snapshot(t.path("old"));
+    Snap copied = c.existing ? old : Snap{};
+    copied.insert(before.begin(), before.end());
+    EXPECT_EQ("", bqtest::inChild([&]() -> std::string {
       int const fds = openFds();
       rlimit lim;
       ::getrlimit(RLIMIT_NOFILE, &lim);
-      if (!leaveFree(c.free, lim))
-        return 99;
+      CHILD_CHECK(leaveFree(c.free, lim));
       List files;
-      int st = c.op == Copy   ? BQFileUtils::copyDirectory(P(src), P(dst))
-               : c.op == Move ? BQFileUtils::moveDirectory(P(src), P(dst))
+      int st = c.op == Copy     ? BQFileUtils::copyDirectory(P(src), P(dst))
+               : c.op == Move   ? BQFileUtils::moveDirectory(P(src), P(dst))
                : c.op == Delete ? BQFileUtils::deleteDir(P(src), true)
                                 : BQFileUtils::RecurseFiles(P(src), files);
       ::setrlimit(RLIMIT_NOFILE, &lim);
-      auto expected = c.existing ? old : decltype(old){};
-      expected.insert(before.begin(), before.end());
+      CHILD_CHECK(st == c.status);
+      CHILD_CHECK(openFds() == fds);
       bool const gone = c.op == Delete || (c.op == Move && st == 0);
-      int bad = st != c.status ? 1 : 0;
-      bad |= openFds() != fds ? 2 : 0;
-      bad |= (gone ? exists(src) : snapshot(src) != before) ? 4 : 0;
-      if (c.op == Copy || c.op == Move) {
-        if (st == 0)
-          bad |= snapshot(dst) != expected ? 8 : 0;
-        else
-          bad |= (c.existing ? snapshot(dst) != old : exists(dst)) ? 8 : 0;
-      }
-      bad |= c.op == Walk && files.size() != 1 ? 16 : 0;
-      return bad;
-    })) << "op " << c.op << (c.nested ? " nested" : " flat")
-                     << ", " << c.free << " free, "
-                     << (c.existing ? "existing" : "new") << " target";
+      CHILD_CHECK(gone ? !exists(src) : snapshot(src) == before);
+      if (c.op == Copy || c.op == Move)
+        CHILD_CHECK(st == 0 ? snapshot(dst) == copied
+                            : c.existing ? snapshot(dst) == old : !exists(dst));
+      CHILD_CHECK(c.op != Walk || files.size() == 1);
+      return "";
+    })) << "op " << c.op << (c.nested ? " nested" : " flat") << ", " << c.free
+        << " free, " << (c.existing ? "existing" : "new") << " target";
   }
 }
 
-TEST(MoveDirectory, RenameCrossFileSystemAndFailures) {
-  bqtest::TempTree t;
-  t.mkdir("a/s");
+TEST(Trees, MoveDirectory) {
+  Tree t;
   t.write("a/s/f", "f");
   t.write("file", "x");
   struct stat before, after;
   ::stat(t.path("a").c_str(), &before);
   EXPECT_EQ(0, BQFileUtils::moveDirectory(P(t.path("a")), P(t.path("b"))));
   ::stat(t.path("b").c_str(), &after);
-  EXPECT_EQ(before.st_ino, after.st_ino);
-  EXPECT_FALSE(exists(t.path("a")));
-  EXPECT_EQ(3033, BQFileUtils::moveDirectory(P(t.path("file")), P(t.path("c"))));
-  EXPECT_EQ(3033, BQFileUtils::moveDirectory(P(t.path("a")), P(t.path("c"))));
-  // rename refused (target is a file), copy refused too: 3031, source kept.
-  auto src = snapshot(t.path("b"));
-  EXPECT_EQ(3031, BQFileUtils::moveDirectory(P(t.path("b")), P(t.path("file"))));
-  EXPECT_EQ(src, snapshot(t.path("b")));
-  EXPECT_EQ(3031, BQFileUtils::moveDirectory(P(t.path("b")), BQFileSpec()));
-  EXPECT_EQ(src, snapshot(t.path("b")));
+  EXPECT_EQ(before.st_ino, after.st_ino); // renamed
+  for (char const* from : {"file", "a"})
+    EXPECT_EQ(BQ_STS_DirectoryNotFound,
+              BQFileUtils::moveDirectory(P(t.path(from)), P(t.path("c"))));
+  // Neither renamed nor copied (a file in the way, no target, the target
+  // inside the source, directly or through a link): 3031, source kept.
+  ::symlink(t.path("b/s").c_str(), t.path("in").c_str());
+  Snap const src = snapshot(t.path("b"));
+  for (BQFileSpec const& to : {P(t.path("file")), BQFileSpec(), P(t.path("b/new")),
+                               P(t.path("b/s/x/y")), P(t.path("b/s")), P(t.path("in/z"))}) {
+    EXPECT_EQ(BQ_STS_DirectoryMoveFailed, BQFileUtils::moveDirectory(P(t.path("b")), to))
+        << bqtest::str(to);
+    EXPECT_EQ(src, snapshot(t.path("b")));
+  }
   // A non-empty target refuses rename; the copy merges into it.
   t.write("m/old", "o");
   EXPECT_EQ(0, BQFileUtils::moveDirectory(P(t.path("b")), P(t.path("m"))));
   EXPECT_FALSE(exists(t.path("b")));
-  EXPECT_EQ("f", bqtest::TempTree::read(t.path("m/s/f")));
-  EXPECT_EQ("o", bqtest::TempTree::read(t.path("m/old")));
-}
-
-TEST(MoveDirectory, IntoItsOwnSubtreeIsRefusedAndCopiesNothing) {
-  bqtest::TempTree t;
-  t.mkdir("a/sub");
-  t.write("a/sub/f", "f");
-  auto before = snapshot(t.path("a"));
-  for (std::string rel : {"a/new", "a/sub/x/y", "a/sub"}) {
-    EXPECT_EQ(3031, BQFileUtils::moveDirectory(P(t.path("a")), P(t.path(rel))))
-        << rel;
-    EXPECT_EQ(before, snapshot(t.path("a"))) << rel;
-  }
-  // Through a symbolic link to a directory inside the source as well.
-  ASSERT_EQ(0, ::symlink(t.path("a/sub").c_str(), t.path("in").c_str()));
-  EXPECT_EQ(3031, BQFileUtils::moveDirectory(P(t.path("a")), P(t.path("in/z"))));
-  EXPECT_EQ(before, snapshot(t.path("a")));
+  EXPECT_EQ((Snap{{"/old", "o"}, {"/s", "<dir>"}, {"/s/f", "f"}}), snapshot(t.path("m")));
 }
