@@ -403,6 +403,9 @@ Row const kRows[] = {
      {{"", "1"}, {"*", "1( +tmp/s)?"}, {"new[]", "(1|!8)( +tmp/s)?"},
       {"stat#1", "3033"}, {"opendir", "3033"},
       {"readdir", "0#"}, {"fstatat", "0#|1( +tmp/s)?"}}, "openat"},
+    {"copyDirectory(D, n/c), openat failing", [] { return str(FU::copyDirectory(D, P("n/c"))); },
+     {{"", "1 +n"}, {"*", "(1|3032|3033)( +n#)?|0 +n +n/c#"}, {"stat#1", "3033"},
+      {"new[]", "(1|!8)( +n#)?"}}, "openat"},
     ROW(FU::moveDirectory(D, Nw), {{"", "0" + kMoved}, {"stat", "3033"}, {"rename", "0" + kMoved}}),
     // A failing readdir or fstatat leaves an entry out of the copy, which
     // then counts as complete: the source goes all the same.
