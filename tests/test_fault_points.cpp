@@ -42,9 +42,6 @@ struct Row {
   std::function<std::string()> op;
   Expect expect;
   char const* always = nullptr; // fails at every use (EXDEV), not a point
-  // A call whose failure is known to leak a descriptor today: reported in
-  // the output instead of failing the row, until it is fixed.
-  char const* knownLeak = nullptr;
 };
 // A row whose outcome is `expr` as text.
 #define ROW(expr, ...) {#expr, [] { return str(expr); }, __VA_ARGS__}
@@ -162,10 +159,7 @@ std::pair<std::string, std::string> runOnce(Row const& r, long n, int err) {
   std::string point = call ? call + ("#" + str(nth)) : "";
   if (n > 0) {
     EXPECT_EQ(blocks, blocksAfter) << r.name << ", " << point;
-    if (r.knownLeak && call && !std::strcmp(call, r.knownLeak) && fds != fdsAfter)
-      std::printf("KNOWN LEAK: %s, %s: a descriptor\n", r.name, point.c_str());
-    else
-      EXPECT_EQ(fds, fdsAfter) << r.name << ", " << point;
+    EXPECT_EQ(fds, fdsAfter) << r.name << ", " << point;
   }
   // Names that mkstemp() made up are masked.
   std::string outcome = std::regex_replace(
