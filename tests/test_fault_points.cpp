@@ -14,13 +14,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <ftw.h>
 #include <functional>
 #include <map>
 #include <memory>
@@ -55,13 +54,12 @@ template <class C> std::string str(std::unique_ptr<C[]> p) {
 }
 template <class C> std::unique_ptr<C[]> own(C* p) { return std::unique_ptr<C[]>(p); }
 std::string str(std::vector<BQFileSpec> const& v) { // listing order aside
-  std::vector<std::string> s;
-  for (auto const& f : v)
-    s.push_back(str(f));
-  std::sort(s.begin() + 1, s.end());
-  std::string r;
+  std::multiset<std::string> s;
+  for (std::size_t i = 1; i < v.size(); ++i)
+    s.insert(str(v[i]));
+  std::string r = v.empty() ? "" : str(v[0]);
   for (auto const& e : s)
-    r += (r.empty() ? "" : ",") + e;
+    r += "," + e;
   return r;
 }
 template <class F> auto quiet(F f) { // no points in f
@@ -84,31 +82,6 @@ template <class F, class... O> std::string then(F f, O const&... out) {
 Expect thr(std::string ok) { return {{"", ok}, {"new[]", "!8"}}; }
 Expect nul(std::string ok) { return {{"", ok}, {"new[]", "null"}}; }
 
-std::map<std::string, std::string> g_tree;
-int note(char const* p, struct stat const* st, int type, FTW*) {
-  if (p[1] != '\0')
-    g_tree[p + 2] = type == FTW_D ? "" : ":" + str(st->st_size);
-  return 0;
-}
-std::string diff(std::map<std::string, std::string> const& a) {
-  g_tree.clear();
-  ::nftw(".", note, 16, FTW_PHYS);
-  std::map<std::string, std::string> d;
-  for (auto const& e : a)
-    if (!g_tree.count(e.first))
-      d[e.first] = " -" + e.first;
-  for (auto const& e : g_tree)
-    if (!a.count(e.first))
-      d[e.first] = " +" + e.first + e.second;
-    else if (a.at(e.first) != e.second ||
-             (!e.second.empty() && bqtest::TempTree::read(e.first) !=
-                                       bqtest::TempTree::read("../ref/" + e.first)))
-      d[e.first] = " ~" + e.first;
-  std::string r;
-  for (auto const& e : d)
-    r += e.second;
-  return r;
-}
 bool matches(std::string const& out, std::string const& pat) {
   std::string re;
   for (char c : pat)
@@ -119,88 +92,74 @@ bool matches(std::string const& out, std::string const& pat) {
   return std::regex_match(out, std::regex(re));
 }
 
-// The tree every run starts from, made in `dir`.
-void fixture(std::string const& dir) {
-  for (char const* d : {"", "/d", "/d/s", "/bin", "/tmp"})
-    ::mkdir((dir + d).c_str(), 0777);
-  std::pair<char const*, std::string> const files[] = {
-      {"/f", bqtest::content(3000, 1)}, {"/d/g", "ggggg"}, {"/d/s/h", "hhh"},
-      {"/bin/prog", ""}};
-  for (auto const& f : files)
-    std::ofstream(dir + f.first, std::ios::binary) << f.second;
+// The working directory's tree: a directory as "d", a file as "f" and its
+// bytes; and what changed between two such trees.
+using Tree = std::map<std::string, std::string>;
+Tree snapshot() {
+  Tree t;
+  for (auto const& e : std::filesystem::recursive_directory_iterator("."))
+    t[e.path().string().substr(2)] =
+        e.is_directory() ? "d" : "f" + bqtest::TempTree::read(e.path());
+  return t;
 }
-std::string g_root, g_exe; // the runs' working directory is g_root/w
+std::string diff(Tree const& a, Tree const& b) {
+  Tree d;
+  for (auto const& [k, v] : a)
+    if (!b.count(k))
+      d[k] = " -" + k;
+  for (auto const& [k, v] : b) {
+    if (!a.count(k))
+      d[k] = " +" + k + (v[0] == 'f' ? ":" + str(long(v.size() - 1)) : "");
+    else if (a.at(k) != v)
+      d[k] = " ~" + k;
+  }
+  std::string r;
+  for (auto const& e : d)
+    r += e.second;
+  return r;
+}
 
-// One run with the n-th point failing: the outcome and the point ("" when
+std::string g_root, g_exe; // the runs' working directory is g_root/w
+long g_points[2];          // system calls and allocations failed
+std::set<std::string> g_failed;
+
+// One run with the n-th point failing in the tree every run starts from:
+// the outcome (names that mkstemp() made up masked) and the point ("" when
 // none failed). Run 0 builds what an operation keeps for good (function
 // statics), so its leak check is skipped.
-std::pair<std::string, std::string> runOnce(Row const& r, long n, int err) {
-  std::string work = g_root + "/w";
-  fixture(work);
-  ::chdir(work.c_str());
-  diff({});
-  auto const before = g_tree;
+std::pair<std::string, std::string> run(Row const& r, long n, int err) {
+  for (char const* d : {"w", "w/d", "w/d/s", "w/bin", "w/tmp"})
+    ::mkdir(d, 0777);
+  for (auto const& [f, c] : Tree{{"w/f", bqtest::content(3000, 1)}, {"w/d/g", "ggggg"},
+                                 {"w/d/s/h", "hhh"}, {"w/bin/prog", ""}})
+    std::ofstream(f, std::ios::binary) << c;
+  EXPECT_EQ(0, ::chdir("w"));
+  Tree const before = snapshot();
   long const blocks = bqtest::liveBlocks();
   int const fds = bqtest::openFds();
   if (r.always != nullptr)
     bqtest::failAlways(r.always, EXDEV);
   bqtest::armPoint(n, err);
   char out[2048];
-  try {
-    std::snprintf(out, sizeof out, "%s", r.op().c_str());
-  } catch (BQUtilException const& e) {
-    std::snprintf(out, sizeof out, "!%d", e.code);
-  }
-  char const* call = bqtest::failedCall();
-  int const nth = bqtest::failedOrdinal();
+  std::snprintf(out, sizeof out, "%s", then(r.op).c_str());
   bqtest::disarm();
-  long const blocksAfter = bqtest::liveBlocks();
-  int const fdsAfter = bqtest::openFds();
-  std::string point = call ? call + ("#" + str(nth)) : "";
-  if (n > 0) {
-    EXPECT_EQ(blocks, blocksAfter) << r.name << ", " << point;
-    EXPECT_EQ(fds, fdsAfter) << r.name << ", " << point;
-  }
-  // Names that mkstemp() made up are masked.
-  std::string outcome = std::regex_replace(
-      out + diff(before), std::regex("(bqx|/p|\\+p)(?!XXXXXX)\\w{6}"), "$1######");
-  ::chdir(g_root.c_str());
-  bqtest::removeTree(work);
+  long const leaked = bqtest::liveBlocks() - blocks;
+  int const fdsLeaked = bqtest::openFds() - fds;
+  std::string const point = bqtest::failedPoint();
+  EXPECT_TRUE(n == 0 || (leaked == 0 && fdsLeaked == 0))
+      << r.name << ", " << point << ": " << leaked << " blocks, " << fdsLeaked << " descriptors leaked";
+  std::string outcome = std::regex_replace(out + diff(before, snapshot()),
+                                           std::regex("bqx(?!XXXXXX)\\w{6}"), "bqx######");
+  EXPECT_EQ(0, ::chdir(".."));
+  bqtest::removeTree(g_root + "/w");
   return {outcome, point};
-}
-
-void drive(Row const& r, long& allocs, long& calls) {
-  runOnce(r, 0, 0);
-  for (long n = 1; n < 1000; ++n) {
-    auto const [outcome, point] = runOnce(r, n, EIO);
-    std::string call = point.substr(0, point.find('#'));
-    auto e = r.expect.find(point);
-    e = e != r.expect.end() ? e : r.expect.find(call);
-    e = e != r.expect.end() ? e : r.expect.find(point.empty() ? "" : "*");
-    if (e == r.expect.end())
-      ADD_FAILURE() << r.name << ": nothing stated for " << point << ", got "
-                    << outcome;
-    else
-      EXPECT_TRUE(matches(outcome, e->second))
-          << r.name << ", " << point << ": " << outcome << " !~ " << e->second;
-    if (point.empty())
-      return;
-    ++(call == "new[]" ? allocs : calls);
-    if (call != "new[]") { // the same outcome for another error number
-      EXPECT_EQ(outcome, runOnce(r, n, call[0] == 'p' ? EAGAIN : EACCES).first)
-          << r.name << ", " << point;
-    }
-  }
-  ADD_FAILURE() << r.name << " never completed";
 }
 
 using SU = BQStringUtils;
 using FU = BQFileUtils;
 auto const kNative = BQFileSpec::ENCODING_NATIVE;
-auto const kUtf8 = BQFileSpec::ENCODING_UTF8;
 unsigned short const k16[][3] = {{'a', '/', 0}, {'b', 0}, {'c', 0}};
-BQFileSpec const A = P("a/"), B = P("b"), F = P("f"), D = P("d"), T = P("tmp"),
-                 Nw = P("n"), Src = P("src/x");
+BQFileSpec const F = P("f"), D = P("d"), T = P("tmp"), Nw = P("n"), L = P("l"), Src = P("src/x");
 std::atomic<bool> g_release;
 struct Task : BQThread {
   std::int32_t task() override {
@@ -213,6 +172,9 @@ std::string const kCopied = " +n +n/c +n/c/g:5 +n/c/s +n/c/s/h:3",
                   kMoved = " -d -d/g -d/s -d/s/h +n +n/g:5 +n/s +n/s/h:3",
                   kMerged = " +tmp/g:5 +tmp/s +tmp/s/h:3",
                   kSomeOfD = "( -d)?( -d/g)?( -d/s)?( -d/s/h)?";
+// A component whose conversion buffer cannot be had is left out.
+Expect const kJoin = {{"", "a/b/c"}, {"new[]#1", "null"}, {"new[]#2", "a/"},
+                      {"new[]#3", "a/b"}, {"new[]#4", "!8"}};
 // Failures a copy ignores (a stream buffer, a close) are explicit; any
 // other call may fail it, leaving what it wrote.
 Expect copying(std::string done, std::string stat) {
@@ -220,18 +182,12 @@ Expect copying(std::string done, std::string stat) {
           {"fopen", "1"}, {"new[]", "8 +n:0"}, {"fread", "1 +n:#"},
           {"fwrite", "1 +n:#"}, {"fflush", "1 +n:#"}, {"*", done + "|1( +n:#)?"}};
 }
-Expect const kWithoutProc = {{"", "0 bin/prog"}, {"stat#2", "1 null"},
-                             {"stat", "0 bin/prog"}, {"new[]", "8 old|!8 (old|x/prog)"}};
 
 Row const kRows[] = {
     ROW(SU::toLower("MiXeD"), thr("mixed")),
-    ROW(SU::toLower(L"aB"), thr("ab")),
-    ROW(SU::toUpper("aB"), thr("AB")),
     ROW(SU::toUpper(L"ab"), thr("AB")),
     ROW(SU::towcs("ab"), thr("ab")),
-    ROW(SU::towcs(std::string("a")), thr("a")),
     ROW(SU::tostr(L"ab"), thr("ab")),
-    ROW(SU::tostr(std::wstring(L"ab")), thr("ab")),
     ROW([] { std::wstring w; SU::itoa(-5, w); return w; }(), thr("-5")),
     ROW(SU::atol(L" 42"), thr("42")),
     ROW(long(SU::atod(L"2.5") * 2), thr("5")),
@@ -240,34 +196,17 @@ Row const kRows[] = {
     ROW(own(SU::UTF8ToNative("x")), thr("x")),
     ROW(own(SU::WideToUTF8(L"\u00e9")), nul("\xC3\xA9")),
     ROW(own(SU::UTF8ToWide("a")), nul("a")),
-    // A token that cannot be allocated is tried again.
-    ROW([] {
-      BQUtilTokenizer<char> t("  \"a b\"  c ");
+    ROW([] { // a token that cannot be allocated is tried again
+      BQUtilTokenizer<char> k("  \"a b\"  c ");
       std::string s;
-      for (;;) try {
-          std::unique_ptr<char[]> p(t.nextNonEmpty(' '));
-          if (!p)
-            return s;
-          s += std::string(p.get()) + ";";
-        } catch (BQUtilException const& e) {
-          s += "!" + str(e.code) + ";";
-        }
+      for (std::string t; (t = then([&] { return own(k.nextNonEmpty(' ')); })) != "null";)
+        s += t + ";";
+      return s;
     }(), {{"", "a b;c;"}, {"new[]#1", "!8;a b;c;"}, {"new[]#2", "a b;!8;c;"}}),
     ROW(BQFileSpec("a/", "b", "c", kNative), thr("a/b/c")),
-    ROW(BQFileSpec("a/", "b", kUtf8), thr("a/b")),
-    ROW(BQFileSpec(A, "b", "c", kNative), thr("a/b/c")),
-    ROW(BQFileSpec(A, B, "c", kUtf8), thr("a/b/c")),
-    ROW(BQFileSpec(A, B, B), thr("a/b/b")),
     ROW(BQFileSpec(k16[0]), nul("a/")),
-    ROW(BQFileSpec(k16[0], k16[1], k16[2]),
-        {{"", "a/b/c"}, {"new[]#1", "null"}, {"new[]#2", "a/"},
-         {"new[]#3", "a/b"}, {"new[]#4", "!8"}}),
-    ROW(BQFileSpec(A, k16[1], k16[2]),
-        {{"", "a/b/c"}, {"new[]#1", "a/"}, {"new[]#2", "a/b"}, {"new[]#3", "!8"}}),
-    ROW(BQFileSpec(L"a/", L"b", L"c"),
-        {{"", "a/b/c"}, {"new[]#1", "null"}, {"new[]#2", "a/"},
-         {"new[]#3", "a/b"}, {"new[]#4", "!8"}}),
-    ROW(BQFileSpec(A, B, L"c"), {{"", "a/b/c"}, {"new[]#1", "a/b"}, {"new[]#2", "!8"}}),
+    ROW(BQFileSpec(k16[0], k16[1], k16[2]), kJoin),
+    ROW(BQFileSpec(L"a/", L"b", L"c"), kJoin),
     ROW(BQFileSpec(Src), nul("src/x")),
     ROW([] { BQFileSpec d = old(); d = Src; return str(d) + str(Src); }(),
         {{"", "src/xsrc/x"}, {"new[]", "nullsrc/x"}}),
@@ -277,32 +216,27 @@ Row const kRows[] = {
     ROW(str(Src.dirname()) + str(Src), thr("srcsrc/x")),
     ROW(Src.replaceSuffix("t"), thr("src/x.t")),
     ROW(P("a.b").removeSuffix(), thr("a")),
-    ROW(FU::fileExists(F), {{"", "1"}, {"stat", "0"}}),
     ROW(FU::fileExists("f"), {{"", "1"}, {"stat", "0"}, {"new[]", "!8"}}),
     ROW([] { FILE* s = FU::open(F, "rb"); return s && !std::fclose(s); }(),
         {{"", "1"}, {"fopen", "0"}, {"fclose", "0"}}),
     ROW([] { FILE* s = FU::reopen(F, "rb", std::tmpfile()); return s && !std::fclose(s); }(),
         {{"", "1"}, {"freopen", "0"}, {"fclose", "0"}}),
     ROW(FU::touch(Nw), {{"", "0 +n:0"}, {"fopen", "1"}, {"fclose", "0 +n:0"}}),
-    ROW(FU::deleteFile(F), {{"", "0 -f"}, {"unlink", "3030"}}),
     ROW(FU::deleteFile("f"), {{"", "0 -f"}, {"unlink", "3030"}, {"new[]", "!8"}}),
-    {"getStats", [] {
+    {"getStats; a record that cannot be filled stays as it was", [] {
        BQFileStat st = {1, 2, 3, 4, true};
        BQ_STATUS s = FU::getStats(F, st);
        return str(s) + " " + str(st.size) + str(st.accessTime == 2) +
-              str(st.modificationTime == 3) + str(st.statusChangeTime == 4) +
-              str(st.isDir);
+              str(st.modificationTime == 3) + str(st.statusChangeTime == 4) + str(st.isDir);
      }, {{"", "0 30000000"}, {"stat", "3035 11111"}}},
     ROW(FU::getFileSize(F), {{"", "3000"}, {"stat", "-1"}}),
     ROW(FU::isDirectory(D), {{"", "1"}, {"stat", "0"}}),
     ROW(FU::getAccessTime(F) > 0, {{"", "1"}, {"stat", "0"}}),
-    ROW(FU::createDirectory(P("n/m"), true),
-        {{"", "0 +n +n/m"}, {"stat", "0 +n +n/m"}, {"mkdir#1", "3032"},
-         {"mkdir#2", "3032 +n"}, {"new[]", "!8"}}),
+    ROW(FU::createDirectory(P("n/m"), true), {{"", "0 +n +n/m"}, {"stat", "0 +n +n/m"},
+                                              {"mkdir#1", "3032"}, {"mkdir#2", "3032 +n"}, {"new[]", "!8"}}),
     ROW(FU::copyFile(F, Nw), copying("0 +n:3000", "1|0 +n:3000")),
     ROW(FU::moveFile(F, Nw), {{"", "0 -f +n:3000"}, {"rename", "0 -f +n:3000"}}),
-    {"moveFile, rename failing", [] { return str(FU::moveFile(F, Nw)); },
-     [] {
+    {"moveFile, rename failing", [] { return str(FU::moveFile(F, Nw)); }, [] {
        Expect e = copying("0 -f +n:3000", "1|0 -f +n:3000");
        e["unlink"] = "0 +n:3000";
        return e;
@@ -312,18 +246,11 @@ Row const kRows[] = {
     {"moveFile(f, f), rename failing", [] { return str(FU::moveFile(F, F)); },
      {{"", "0"}, {"*", "0|1"}}, "rename"},
     {"moveFile(f, hard link), rename failing",
-     [] {
-       BQFileSpec l = quiet([] { ::link("f", "l"); return P("l"); });
-       return str(FU::moveFile(F, l));
-     },
-     {{"", "0 +l:3000"}, {"*", "(0|1) +l:3000"}}, "rename"},
-    ROW(FU::getTempDir(), {{"", "tmp"}, {"stat", "."}, {"new[]", "!8"}}),
+     [] { std::string s = str(::link("f", "l")); return s + str(FU::moveFile(F, L)); },
+     {{"", "00 +l:3000"}, {"*", "0(0|1) +l:3000"}}, "rename"},
     ROW([] { BQFileSpec d = quiet([] { return P("tmp"); }); FU::setupTempDir(d); return d; }(),
         {{"", "tmp"}, {"stat", "."}, {"new[]", "!8"}}),
-    ROW([] { BQFileSpec r = old(); return then([&] { return FU::createTempFile(T, "p", r); }, r); }(),
-        {{"", "0 tmp/p###### +tmp/p######:0"}, {"stat", "0 ./p###### +p######:0"},
-         {"mkstemp", "3037 tmp/pXXXXXX"}, {"close", "3037 tmp/p###### +tmp/p######:0"},
-         {"new[]", "!?8 old"}}),
+    // In the temporary directory (TMPDIR), with the default prefix.
     ROW([] { BQFileSpec r = old(); return then([&] { return FU::createTempFile(P(""), nullptr, r); }, r); }(),
         {{"", "0 tmp/bqx###### +tmp/bqx######:0"}, {"stat", "0 ./bqx###### +bqx######:0"},
          {"mkstemp", "3037 tmp/bqxXXXXXX"}, {"close", "3037 tmp/bqx###### +tmp/bqx######:0"},
@@ -333,7 +260,8 @@ Row const kRows[] = {
         {{"", "01"}, {"realpath", "30"}, {"new[]", "!8"}}),
     {"getProcessFullPath, no /proc, PATH search",
      [] { BQFileSpec r = old(); return then([&] { return FU::getProcessFullPath(r, "prog"); }, r); },
-     kWithoutProc, "realpath"},
+     {{"", "0 bin/prog"}, {"stat#2", "1 null"}, {"stat", "0 bin/prog"}, {"new[]", "8 old|!8 (old|x/prog)"}},
+     "realpath"},
     {"getProcessFullPath, no /proc, relative name",
      [] { BQFileSpec r; BQ_STATUS s = FU::getProcessFullPath(r, "bin/prog"); return str(s) + str(str(r) == g_root + "/w/bin/prog"); },
      {{"", "01"}, {"getcwd", "10"}, {"stat", "10"}, {"new[]", "!8"}}, "realpath"},
@@ -344,7 +272,7 @@ Row const kRows[] = {
     // buffer.
     ROW([] { BQFileSpec o = old(); return then([&] { return FU::getRelativePathTo(o, P("a"), P(std::string(600, 'z') + "/b")); }, o); }(),
         {{"", "0 ../z#z/b"}, {"stat", "0 ../z#z/b"}, {"new[]", "!8 old"}}),
-    ROW([] {
+    ROW([] { // lists keep what was appended before a failure
       auto f = quiet([] { return std::vector<BQFileSpec>{P("pre")}; });
       auto d = quiet([&] { return f; });
       return then([&] { return FU::getContents(D, f, d); }, f, d);
@@ -363,8 +291,7 @@ Row const kRows[] = {
     // an entry left out of the listing stays, and so does its directory.
     ROW(FU::deleteDir(D, true),
         {{"", "0 -d -d/g -d/s -d/s/h"}, {"close", "0 -d -d/g -d/s -d/s/h"},
-         {"closedir", "0 -d -d/g -d/s -d/s/h"},
-         {"*", "0 -d -d/g -d/s -d/s/h|3033|3030" + kSomeOfD},
+         {"closedir", "0 -d -d/g -d/s -d/s/h"}, {"*", "0 -d -d/g -d/s -d/s/h|3033|3030" + kSomeOfD},
          {"stat", "3033"}, {"fdopendir", "3033"}, {"new[]", "!8"},
          {"open", "3033|3030|3030 -d/s -d/s/h"}, {"fstat", "3033|3030|3030 -d/s -d/s/h"},
          {"readdir", "0 -d -d/g -d/s -d/s/h|3030" + kSomeOfD},
@@ -374,29 +301,25 @@ Row const kRows[] = {
     // new target whose status cannot be read once made ends the copy before
     // it starts (3032) and stays, as the ancestors do.
     {"copyDirectory(D, n/c)", [] { return str(FU::copyDirectory(D, P("n/c"))); },
-        {{"", "0" + kCopied}, {"closedir", "0" + kCopied}, {"setvbuf", "0" + kCopied},
-         {"malloc", "0" + kCopied},
-         {"fclose", "0" + kCopied}, {"*", "0" + kCopied + "|(1|8|3032|3033) +n"},
-         {"stat", "3033|3032 +n( +n/c)?|0" + kCopied},
-         {"mkdir", "3032( +n)?"}, {"opendir#1", "3033 +n +n/c"}, {"opendir", "3033 +n"},
-         {"fopen", "1 +n"}, {"fread", "1 +n"}, {"fwrite", "1 +n"}, {"fflush", "1 +n"},
-         {"readdir", "0 +n +n/c#"}, {"fstatat", "0 +n +n/c#"}, {"new[]", "8 +n|!8( +n)?"}}},
+     {{"", "0" + kCopied}, {"closedir", "0" + kCopied}, {"setvbuf", "0" + kCopied},
+      {"malloc", "0" + kCopied}, {"fclose", "0" + kCopied},
+      {"*", "0" + kCopied + "|(1|8|3032|3033) +n"}, {"stat", "3033|3032 +n( +n/c)?|0" + kCopied},
+      {"mkdir", "3032( +n)?"}, {"opendir#1", "3033 +n +n/c"}, {"opendir", "3033 +n"},
+      {"fopen", "1 +n"}, {"fread", "1 +n"}, {"fwrite", "1 +n"}, {"fflush", "1 +n"},
+      {"readdir", "0 +n +n/c#"}, {"fstatat", "0 +n +n/c#"}, {"new[]", "8 +n|!8( +n)?"}}},
     // Into an existing target: a failure leaves it as it was.
     {"copyDirectory(D, tmp)", [] { return str(FU::copyDirectory(D, T)); },
-        {{"", "0" + kMerged}, {"closedir", "0" + kMerged}, {"setvbuf", "0" + kMerged},
-         {"malloc", "0" + kMerged},
-         {"fclose", "0" + kMerged}, {"*", "0" + kMerged + "|1|8|3032|3033"},
-         {"stat", "3032|3033|0" + kMerged},
-         {"readdir", "0#"}, {"fstatat", "0#"}, {"new[]", "8|!8"}, {"fopen", "1"},
-         {"fread", "1"}, {"fwrite", "1"}, {"fflush", "1"}, {"mkdir", "3032"},
-         {"opendir", "3033"}}},
+     {{"", "0" + kMerged}, {"closedir", "0" + kMerged}, {"setvbuf", "0" + kMerged},
+      {"malloc", "0" + kMerged}, {"fclose", "0" + kMerged},
+      {"*", "0" + kMerged + "|1|8|3032|3033"}, {"stat", "3032|3033|0" + kMerged},
+      {"readdir", "0#"}, {"fstatat", "0#"}, {"new[]", "8|!8"}, {"fopen", "1"}, {"fread", "1"},
+      {"fwrite", "1"}, {"fflush", "1"}, {"mkdir", "3032"}, {"opendir", "3033"}}},
     // Every source file fails to open, so the copy is rolled back; a
     // rollback that cannot finish leaves some of what the copy made. A
     // target whose status cannot be read is taken as existing and stays.
     {"copyDirectory(D, tmp), openat failing", [] { return str(FU::copyDirectory(D, T)); },
-     {{"", "1"}, {"*", "1( +tmp/s)?"}, {"new[]", "(1|!8)( +tmp/s)?"},
-      {"stat#1", "3033"}, {"opendir", "3033"},
-      {"readdir", "0#"}, {"fstatat", "0#|1( +tmp/s)?"}}, "openat"},
+     {{"", "1"}, {"*", "1( +tmp/s)?"}, {"new[]", "(1|!8)( +tmp/s)?"}, {"stat#1", "3033"},
+      {"opendir", "3033"}, {"readdir", "0#"}, {"fstatat", "0#|1( +tmp/s)?"}}, "openat"},
     {"copyDirectory(D, n/c), openat failing", [] { return str(FU::copyDirectory(D, P("n/c"))); },
      {{"", "1 +n"}, {"*", "(1|3032|3033)( +n#)?|0 +n +n/c#"}, {"stat#1", "3033"},
       {"new[]", "(1|!8)( +n#)?"}}, "openat"},
@@ -408,17 +331,18 @@ Row const kRows[] = {
       {"readdir", "0" + kSomeOfD + " +n#"}, {"fstatat", "0" + kSomeOfD + " +n#"},
       {"new[]", "3031|!8( +n +n/g:5 +n/s +n/s/h:3)?"},
       {"*", "3031( +n)?|0" + kSomeOfD + " +n +n/g:5 +n/s +n/s/h:3"}}, "rename"},
-    ROW([] {
+    ROW([] { // interrupt() joins a task that is still running
       g_release = false;
       Task t;
-      BQ_STATUS e = t.execute();
+      if (BQ_STATUS e = t.execute())
+        return str(e) + str(t.interrupt());
       std::thread h([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
         g_release = true;
       });
       BQ_STATUS i = t.interrupt();
       h.join();
-      return str(e) + str(i) + (e == 0 ? str(t.getTaskReturnValue()) : "");
+      return "0" + str(i) + str(t.getTaskReturnValue());
     }(), {{"", "007"}, {"pthread_create", "10"}, {"pthread_join", "017"}}),
 };
 
@@ -426,13 +350,31 @@ class FaultPoints : public ::testing::TestWithParam<Row> {};
 TEST_P(FaultPoints, EachPointGivesItsStatedOutcome) {
   if (!bqtest::callsWrapped())
     GTEST_SKIP() << "no fault harness in this build";
-  long allocs = 0, calls = 0;
-  drive(GetParam(), allocs, calls);
-  EXPECT_GT(allocs + calls, 0) << "no fallible call reached";
-  bqtest::addFailurePoints(allocs, calls);
+  Row const& r = GetParam();
+  run(r, 0, 0);
+  long n = 1;
+  for (;; ++n) {
+    auto const [outcome, point] = run(r, n, EIO);
+    std::string const call = point.substr(0, point.find('#'));
+    auto e = r.expect.find(point);
+    for (std::string k : {call, std::string(point.empty() ? "" : "*")})
+      e = e != r.expect.end() ? e : r.expect.find(k);
+    EXPECT_TRUE(e != r.expect.end() && matches(outcome, e->second))
+        << r.name << ", " << point << ": " << outcome << " !~ "
+        << (e != r.expect.end() ? e->second : "(nothing stated)");
+    if (point.empty())
+      break;
+    ++g_points[call == "new[]"];
+    g_failed.insert(call);
+    // The same outcome for another error number.
+    EXPECT_EQ(outcome, call == "new[]" ? outcome : run(r, n, call[0] == 'p' ? EAGAIN : EACCES).first)
+        << r.name << ", " << point;
+    ASSERT_LT(n, 1000) << r.name << " never completed";
+  }
+  EXPECT_GT(n, 1) << "no fallible call reached";
 }
 INSTANTIATE_TEST_SUITE_P(All, FaultPoints, ::testing::ValuesIn(kRows),
-                         [](auto const& i) { return "Row" + str(i.index); });
+                         [](auto const& i) { return "Row" + str(long(i.index)); });
 
 // Library calls that the rows do not fail: those that cannot fail, whose
 // result the library does not look at (locks, the sleep), and the
@@ -445,22 +387,16 @@ std::string const kUnfailed =
     "__gxx_#|__stack_chk_fail|_GLOBAL_OFFSET_TABLE_|__tls_get_addr|"
     "__dso_handle|__errno_location|__popcount#|__cpu_#|__(asan|ubsan|gcov)_#";
 
-// The functions the library calls from outside itself, as nm lists them.
-std::set<std::string> libraryCalls() {
-  std::set<std::string> sets[2];
-  for (int defined : {0, 1}) {
-    std::string cmd = std::string("nm -g ") +
-                      (defined ? "--defined-only " : "-u ") + BQTEST_LIBRARY;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    char line[512];
-    while (p != nullptr && std::fgets(line, sizeof line, p))
-      if (char const* name = std::strrchr(line, ' '))
-        sets[defined].insert(std::string(name + 1, std::strcspn(name + 1, "\n")));
-    EXPECT_TRUE(p != nullptr && ::pclose(p) == 0) << cmd;
-  }
-  for (auto const& d : sets[1])
-    sets[0].erase(d);
-  return sets[0];
+// The library's global symbols as `nm -g <options>` lists them.
+std::set<std::string> nm(std::string const& options) {
+  std::set<std::string> names;
+  FILE* p = ::popen(("nm -g " + options + " " BQTEST_LIBRARY).c_str(), "r");
+  char line[512];
+  while (p != nullptr && std::fgets(line, sizeof line, p))
+    if (char const* name = std::strrchr(line, ' '))
+      names.insert(std::string(name + 1, std::strcspn(name + 1, "\n")));
+  EXPECT_TRUE(p != nullptr && ::pclose(p) == 0) << "nm " << options;
+  return names;
 }
 
 class Setup : public ::testing::Environment {
@@ -471,10 +407,9 @@ class Setup : public ::testing::Environment {
       ::setenv("TMPDIR", "/dev/shm", 1);
     m_tree = new bqtest::TempTree;
     g_root = m_tree->root();
-    fixture(g_root + "/ref");
     char exe[4096] = {};
     g_exe = ::realpath("/proc/self/exe", exe) ? exe : "";
-    ::chdir(g_root.c_str());
+    EXPECT_EQ(0, ::chdir(g_root.c_str()));
     ::setenv("TMPDIR", "tmp", 1);
     m_path = std::getenv("PATH");
     ::setenv("PATH", ":x:bin", 1);
@@ -483,23 +418,22 @@ class Setup : public ::testing::Environment {
   // or one of kUnfailed, and every such call has failed at some point.
   void TearDown() override {
     ::setenv("PATH", m_path.c_str(), 1);
-    ::chdir("/");
+    EXPECT_EQ(0, ::chdir("/"));
     delete m_tree;
+    std::printf("fault points driven: %ld allocations, %ld system calls\n", g_points[1],
+                g_points[0]);
     if (GTEST_FLAG_GET(filter) != "*" || !bqtest::callsWrapped())
       return;
-    std::set<std::string> made = libraryCalls(), listed, failed;
-    for (auto const& c : bqtest::listedCalls())
-      listed.insert(c);
-    for (auto const& c : bqtest::listedCalls(true))
-      failed.insert(c);
-    std::vector<std::string> unknown, neverFailed;
-    for (auto const& c : made)
-      if (!listed.count(c) && !matches(c, kUnfailed))
-        unknown.push_back(c);
-      else if (listed.count(c) && !failed.count(c))
-        neverFailed.push_back(c);
-    EXPECT_EQ(std::vector<std::string>{}, unknown) << "calls not wrapped";
-    EXPECT_EQ(std::vector<std::string>{}, neverFailed) << "calls no row fails";
+    std::vector<std::string> const calls = bqtest::listedCalls();
+    std::set<std::string> const listed(calls.begin(), calls.end()), defined = nm("--defined-only");
+    std::string unknown, neverFailed;
+    for (auto const& c : nm("-u"))
+      if (!listed.count(c) && !defined.count(c) && !matches(c, kUnfailed))
+        unknown += " " + c;
+      else if (listed.count(c) && !g_failed.count(c))
+        neverFailed += " " + c;
+    EXPECT_EQ("", unknown) << "calls not wrapped";
+    EXPECT_EQ("", neverFailed) << "calls no row fails";
   }
 };
 auto* const g_setup = ::testing::AddGlobalTestEnvironment(new Setup);

@@ -12,12 +12,10 @@
 //
 //   bqtest::armPoint(n, EIO);     // the n-th fallible call made from now
 //   BQ_STATUS s = op();           // on fails (EIO for a system call)
-//   char const* call = bqtest::failedCall(); // "fstat", or null: none failed
+//   std::string p = bqtest::failedPoint(); // "fstat#2": the 2nd fstat
 //   bqtest::disarm();
 #ifndef BRACKWELL_TESTS_ALLOC_FAULT_H
 #define BRACKWELL_TESTS_ALLOC_FAULT_H
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -35,30 +33,23 @@ void armPoint(long n, int err);
 // Until disarm(), every call of this name made by this thread fails with
 // `err`; such failures are not points and do not count.
 void failAlways(char const* call, int err);
-// Stops injecting failures in this thread.
 void disarm();
 // While paused, this thread's calls neither count nor fail.
 void pause(bool on);
-// The call that failed: "new[]" or the system call's name; null if none.
-char const* failedCall();
-// Which call of that name it was since the arm (1 = the first).
-int failedOrdinal();
+// The point that failed since the arm: "new[]#1" or the system call's name
+// and which call of that name it was; "" if none failed.
+std::string failedPoint();
 
 // Blocks currently allocated through any operator new, in all threads.
 long liveBlocks();
 
-// Points driven in this process, printed when the test executable ends.
-void addFailurePoints(long allocations, long calls);
-
-// The system calls the harness wraps (with `failedOnly`, those an armed
-// point has failed so far).
-std::vector<std::string> listedCalls(bool failedOnly = false);
+// The system calls the harness wraps.
+std::vector<std::string> listedCalls();
 
 namespace detail {
 // For the system-call wrappers: whether call `id` (its index in the list)
 // fails now, and with which error number.
 bool injectCall(int id, char const* name, int& err);
-bool callFailed(int id);
 } // namespace detail
 
 } // namespace bqtest

@@ -22,51 +22,41 @@
 
 // X(name, result, parameters, arguments, result of a failure);
 // V(name): variadic, written out below.
-#define BQ_FAULT_CALLS(X, V)                                                   \
-  X(close, int, (int a), (a), (__real_close(a), -1))                           \
-  X(closedir, int, (DIR * a), (a), (__real_closedir(a), -1))                   \
-  X(fclose, int, (FILE * a), (a), (__real_fclose(a), EOF))                     \
-  X(fdopen, FILE*, (int a, char const* b), (a, b), nullptr)                    \
-  X(fdopendir, DIR*, (int a), (a), nullptr)                                    \
-  X(fflush, int, (FILE * a), (a), (streamError(a), EOF))                       \
-  X(fopen, FILE*, (char const* a, char const* b), (a, b), nullptr)             \
-  X(fread, size_t, (void* a, size_t b, size_t c, FILE* d), (a, b, c, d),       \
-    (streamError(d), 0))                                                       \
-  X(freopen, FILE*, (char const* a, char const* b, FILE* c), (a, b, c),        \
-    (__real_fclose(c), nullptr))                                               \
-  X(fstat, int, (int a, struct stat* b), (a, b), -1)                           \
-  X(fstatat, int, (int a, char const* b, struct stat* c, int d), (a, b, c, d), \
-    -1)                                                                        \
-  X(fwrite, size_t, (void const* a, size_t b, size_t c, FILE* d),              \
-    (a, b, c, d), (streamError(d), 0))                                         \
-  X(getcwd, char*, (char* a, size_t b), (a, b), nullptr)                       \
-  X(lstat, int, (char const* a, struct stat* b), (a, b), -1)                   \
-  X(malloc, void*, (size_t a), (a), nullptr)                                   \
-  X(mkdir, int, (char const* a, mode_t b), (a, b), -1)                         \
-  X(mkstemp, int, (char* a), (a), -1)                                          \
-  V(open, int)                                                                    \
-  V(openat, int)                                                                  \
-  X(opendir, DIR*, (char const* a), (a), nullptr)                              \
-  X(pthread_create, int,                                                       \
-    (pthread_t * a, pthread_attr_t const* b, void* (*c)(void*), void* d),      \
-    (a, b, c, d), err)                                                         \
-  X(pthread_join, int, (pthread_t a, void** b), (a, b),                        \
-    (__real_pthread_join(a, b), err))                                          \
-  X(readdir, dirent*, (DIR * a), (a), nullptr)                                 \
-  X(realpath, char*, (char const* a, char* b), (a, b), nullptr)                \
-  X(remove, int, (char const* a), (a), -1)                                     \
-  X(rename, int, (char const* a, char const* b), (a, b), -1)                   \
-  X(rmdir, int, (char const* a), (a), -1)                                      \
-  X(setvbuf, int, (FILE * a, char* b, int c, size_t d), (a, b, c, d), 1)       \
-  X(stat, int, (char const* a, struct stat* b), (a, b), -1)                    \
-  X(unlink, int, (char const* a), (a), -1)                                     \
+#define BQ_FAULT_CALLS(X, V) \
+  X(close, int, (int a), (a), (__real_close(a), -1)) \
+  X(closedir, int, (DIR * a), (a), (__real_closedir(a), -1)) \
+  X(fclose, int, (FILE * a), (a), (__real_fclose(a), EOF)) \
+  X(fdopen, FILE*, (int a, char const* b), (a, b), nullptr) \
+  X(fdopendir, DIR*, (int a), (a), nullptr) \
+  X(fflush, int, (FILE * a), (a), (streamError(a), EOF)) \
+  X(fopen, FILE*, (char const* a, char const* b), (a, b), nullptr) \
+  X(fread, size_t, (void* a, size_t b, size_t c, FILE* d), (a, b, c, d), (streamError(d), 0)) \
+  X(freopen, FILE*, (char const* a, char const* b, FILE* c), (a, b, c), (__real_fclose(c), nullptr)) \
+  X(fstat, int, (int a, struct stat* b), (a, b), -1) \
+  X(fstatat, int, (int a, char const* b, struct stat* c, int d), (a, b, c, d), -1) \
+  X(fwrite, size_t, (void const* a, size_t b, size_t c, FILE* d), (a, b, c, d), (streamError(d), 0)) \
+  X(getcwd, char*, (char* a, size_t b), (a, b), nullptr) \
+  X(malloc, void*, (size_t a), (a), nullptr) \
+  X(mkdir, int, (char const* a, mode_t b), (a, b), -1) \
+  X(mkstemp, int, (char* a), (a), -1) \
+  V(open, int) \
+  V(openat, int) \
+  X(opendir, DIR*, (char const* a), (a), nullptr) \
+  X(pthread_create, int, (pthread_t * a, pthread_attr_t const* b, void* (*c)(void*), void* d), \
+    (a, b, c, d), err) \
+  X(pthread_join, int, (pthread_t a, void** b), (a, b), (__real_pthread_join(a, b), err)) \
+  X(readdir, dirent*, (DIR * a), (a), nullptr) \
+  X(realpath, char*, (char const* a, char* b), (a, b), nullptr) \
+  X(rename, int, (char const* a, char const* b), (a, b), -1) \
+  X(rmdir, int, (char const* a), (a), -1) \
+  X(setvbuf, int, (FILE * a, char* b, int c, size_t d), (a, b, c, d), 1) \
+  X(stat, int, (char const* a, struct stat* b), (a, b), -1) \
+  X(unlink, int, (char const* a), (a), -1) \
   X(unlinkat, int, (int a, char const* b, int c), (a, b, c), -1)
 
 namespace {
 #define BQ_ID(name, ...) k_##name,
-enum { BQ_FAULT_CALLS(BQ_ID, BQ_ID) kCallCount };
-#define BQ_NAME(name, ...) #name,
-char const* const kNames[] = {BQ_FAULT_CALLS(BQ_NAME, BQ_NAME)};
+enum { BQ_FAULT_CALLS(BQ_ID, BQ_ID) };
 
 // The flag that ferror() reads (glibc's FILE).
 void streamError(FILE* f) { f->_flags |= _IO_ERR_SEEN; }
@@ -89,13 +79,10 @@ BQ_FAULT_CALLS(BQ_WRAP, BQ_SKIP)
 #define BQ_WRAP_OPEN(name, params, args)                                       \
   extern "C" int __real_##name(params, ...);                                   \
   extern "C" int __wrap_##name(params, ...) {                                  \
-    mode_t mode = 0;                                                           \
-    if (flags & (O_CREAT | O_TMPFILE)) {                                       \
-      va_list ap;                                                              \
-      va_start(ap, flags);                                                     \
-      mode = va_arg(ap, mode_t);                                               \
-      va_end(ap);                                                              \
-    }                                                                          \
+    va_list ap;                                                                \
+    va_start(ap, flags);                                                       \
+    mode_t mode = flags & (O_CREAT | O_TMPFILE) ? va_arg(ap, mode_t) : 0;      \
+    va_end(ap);                                                                \
     int err = 0;                                                               \
     if (!bqtest::detail::injectCall(k_##name, #name, err))                     \
       return __real_##name(args, mode);                                        \
@@ -108,14 +95,11 @@ BQ_WRAP_OPEN(openat, int dir BQ_COMMA char const* path BQ_COMMA int flags,
              dir BQ_COMMA path BQ_COMMA flags)
 #endif // BQTEST_WRAP
 
-std::vector<std::string> bqtest::listedCalls(bool failedOnly) {
-  std::vector<std::string> names;
+std::vector<std::string> bqtest::listedCalls() {
 #if BQTEST_WRAP
-  for (int id = 0; id < kCallCount; ++id)
-    if (!failedOnly || detail::callFailed(id))
-      names.push_back(kNames[id]);
+#define BQ_NAME(name, ...) #name,
+  return {BQ_FAULT_CALLS(BQ_NAME, BQ_NAME)};
 #else
-  (void)failedOnly;
+  return {};
 #endif
-  return names;
 }
