@@ -24,7 +24,7 @@ constexpr int kAlloc = 64; // the id of an allocation; calls have lower ids
 
 thread_local long t_countdown = 0; // fail when it reaches 0 after decrement
 thread_local bool t_paused = false;
-thread_local int t_err = 0, t_alwaysErr = 0, t_failedNth = 0;
+thread_local int t_err = 0, t_failedNth = 0;
 thread_local char const *t_always = nullptr, *t_failed = nullptr;
 thread_local int t_seen[kAlloc + 1]; // calls per id since the arm
 
@@ -43,16 +43,12 @@ bool hitPoint(int id, char const* name) {
 } // namespace
 
 namespace bqtest {
-bool callsWrapped() { return BQTEST_WRAP && !BQTEST_TSAN; }
-void armPoint(long n, int err) {
+void armPoint(long n, int err, char const* always) {
   t_countdown = n > 0 ? n : 0;
   t_err = err;
+  t_always = always;
   t_failed = nullptr;
   std::memset(t_seen, 0, sizeof t_seen);
-}
-void failAlways(char const* call, int err) {
-  t_always = call;
-  t_alwaysErr = err;
 }
 void disarm() {
   t_countdown = 0;
@@ -65,18 +61,16 @@ std::string failedPoint() {
 long liveBlocks() { return g_live.load(); }
 
 bool detail::injectCall(int id, char const* name, int& err) {
-  if (t_always != nullptr && !t_paused && std::strcmp(t_always, name) == 0) {
-    err = t_alwaysErr;
-    return true;
-  }
   err = t_err;
+  if (t_always != nullptr && !t_paused && std::strcmp(t_always, name) == 0)
+    return true;
   return hitPoint(id, name);
 }
 } // namespace bqtest
 
 // ThreadSanitizer's runtime supplies the whole family itself and cannot be
 // overridden piecemeal; under it the harness counts nothing and injects
-// nothing (callsWrapped() is false). Elsewhere every form is defined, the
+// nothing (the calls are not wrapped either). Elsewhere every form is defined, the
 // over-aligned ones included, so that no sanitizer runtime has to supply
 // part of the family (its definitions would clash with these). Blocks come
 // from the real malloc, so the harness's own are no points.

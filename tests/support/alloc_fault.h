@@ -23,16 +23,16 @@
 namespace bqtest {
 
 // True where the harness is on: the system calls are wrapped (a static
-// library) and the allocation functions replaced (no ThreadSanitizer).
-bool callsWrapped();
+// library, set by tests/CMakeLists.txt) and so the allocation functions are
+// replaced (no ThreadSanitizer).
+inline bool callsWrapped() { return BQTEST_WRAP; }
 
 // Makes the n-th fallible call of this thread from now on fail, whether an
 // allocation or a system call; a failing system call sets `err` (or returns
-// it, for the pthread calls).
-void armPoint(long n, int err);
-// Until disarm(), every call of this name made by this thread fails with
-// `err`; such failures are not points and do not count.
-void failAlways(char const* call, int err);
+// it, for the pthread calls). With `always`, every call of that name fails
+// too, with `err`; such failures are not points and do not count.
+void armPoint(long n, int err, char const* always = nullptr);
+// Stops injecting failures in this thread.
 void disarm();
 // While paused, this thread's calls neither count nor fail.
 void pause(bool on);
