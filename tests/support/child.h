@@ -31,9 +31,8 @@ template <class F> std::string inChild(F body, bool asNobody = false) {
   if (::pipe(fds) != 0)
     return "pipe failed";
   std::fflush(nullptr); // nothing buffered is written twice
-  pid_t pid = ::fork();
+  pid_t const pid = ::fork();
   if (pid == 0) {
-    ::close(fds[0]);
     std::string msg = "cannot become user 65534";
     if (!asNobody || (::setgid(65534) == 0 && ::setuid(65534) == 0)) {
       try {
@@ -42,8 +41,7 @@ template <class F> std::string inChild(F body, bool asNobody = false) {
         msg = "exception";
       }
     }
-    bool sent = ::write(fds[1], msg.data(), msg.size()) == ssize_t(msg.size());
-    std::exit(sent ? 0 : 2);
+    std::exit(::write(fds[1], msg.data(), msg.size()) == ssize_t(msg.size()) ? 0 : 2);
   }
   ::close(fds[1]);
   std::string msg;
@@ -52,8 +50,7 @@ template <class F> std::string inChild(F body, bool asNobody = false) {
     msg.append(buf, std::size_t(n));
   ::close(fds[0]);
   int status = 0;
-  ::waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || status != 0)
     return "child died (status " + std::to_string(status) + ") " + msg;
   return msg;
 }

@@ -1,10 +1,11 @@
 // Small helpers the file-system tests share: paths as BQFileSpec values and
-// back, the working directory restored, existence checks and descriptor
-// counts made without the library, file contents, and running a body as the
-// unprivileged user 65534.
+// back, the working directory restored, existence checks, descriptor counts
+// and whole-tree snapshots made without the library, file contents, and
+// running a body as the unprivileged user 65534.
 //
 //   BQFileSpec p = bqtest::P(t.path("f"));
 //   EXPECT_TRUE(bqtest::exists(t.path("f")));
+//   EXPECT_EQ(before, bqtest::snapshot(t.path("src")));
 //   EXPECT_EQ("", bqtest::asNobody(t, [&]() -> std::string { ... }));
 #ifndef BRACKWELL_TESTS_FS_UTIL_H
 #define BRACKWELL_TESTS_FS_UTIL_H
@@ -19,6 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 
 namespace bqtest {
@@ -29,7 +31,7 @@ inline Brackwell::BQFileSpec P(std::string const& s) {
 
 // The path's text, "(null)" for the null value.
 inline std::string str(Brackwell::BQFileSpec const& f) {
-  return f.utf8() ? std::string(f.utf8()) : std::string("(null)");
+  return f.utf8() ? f.utf8() : "(null)";
 }
 
 // Restores the working directory when it goes out of scope.
@@ -59,8 +61,8 @@ inline bool isDir(std::string const& s) {
 // `n` pseudo-random bytes, the same for the same seed.
 inline std::string content(std::size_t n, unsigned seed) {
   std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i)
-    s[i] = char((seed = seed * 1103515245u + 12345u) >> 16);
+  for (char& c : s)
+    c = char((seed = seed * 1103515245u + 12345u) >> 16);
   return s;
 }
 
@@ -73,6 +75,31 @@ inline int openFds() {
     ::closedir(d);
   }
   return n;
+}
+
+// The tree below `root` as relative path ("/a/b") => the file's bytes,
+// "<dir>", "<link>" or "<other>", read without following links; what
+// lstat() cannot reach (a path of PATH_MAX bytes or more) is left out.
+using Snap = std::map<std::string, std::string>;
+inline Snap snapshot(std::string const& root, std::string const& rel = "",
+                     Snap* into = nullptr) {
+  Snap own;
+  Snap& out = into ? *into : own;
+  DIR* d = ::opendir((root + rel).c_str());
+  for (dirent* e; d && (e = ::readdir(d));) {
+    std::string const n = e->d_name, r = rel + "/" + n;
+    struct stat st;
+    if (n == "." || n == ".." || ::lstat((root + r).c_str(), &st) != 0)
+      continue;
+    out[r] = S_ISDIR(st.st_mode)   ? "<dir>"
+             : S_ISREG(st.st_mode) ? TempTree::read(root + r)
+             : S_ISLNK(st.st_mode) ? "<link>" : "<other>";
+    if (S_ISDIR(st.st_mode))
+      snapshot(root, r, &out);
+  }
+  if (d)
+    ::closedir(d);
+  return own;
 }
 
 // inChild as user 65534, after giving the tree's root `rootMode`.

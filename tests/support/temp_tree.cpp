@@ -4,10 +4,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <ftw.h>
-#include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace bqtest {
 
@@ -31,10 +30,8 @@ TempTree::~TempTree() {
 }
 
 void TempTree::mkdir(const std::string& rel) const {
-  for (std::size_t end = 0; end != std::string::npos;) {
-    end = rel.find('/', end + 1);
-    ::mkdir(path(rel.substr(0, end)).c_str(), 0777);
-  }
+  for (std::size_t end = 0; end != std::string::npos;)
+    ::mkdir(path(rel.substr(0, end = rel.find('/', end + 1))).c_str(), 0777);
 }
 
 void TempTree::write(const std::string& rel, const std::string& bytes) const {
@@ -45,9 +42,9 @@ void TempTree::write(const std::string& rel, const std::string& bytes) const {
 
 std::string TempTree::read(const std::string& absPath) {
   std::ifstream in(absPath, std::ios::binary);
-  if (!in)
-    return "<missing>";
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  std::ostringstream out;
+  out << in.rdbuf();
+  return in ? out.str() : "<missing>";
 }
 
 } // namespace bqtest
