@@ -1,45 +1,91 @@
-// Replacement of the global allocation functions for the test executables,
-// and the injection state shared with the system-call wrappers; see
-// alloc_fault.h.
+// The fault-injection harness (see alloc_fault.h): the injection state, the
+// replacement of the global allocation functions, and the wrappers of the
+// system calls the library makes. The test executables are linked with
+// -Wl,--wrap=NAME for every NAME in the list below (tests/CMakeLists.txt
+// reads the names from it), so the library's call of NAME reaches
+// __wrap_NAME, which fails on request and otherwise calls the real function
+// (sanitizer interceptors included). A failure looks as the real one would:
+// the error number is set, a stream whose read, write or flush fails carries
+// its error flag, and close, fclose, closedir and freopen release what the
+// real call releases even when it reports an error.
+//
+// The calls are wrapped, and the allocation functions replaced, only where
+// BQTEST_WRAP is set: a static library, and no ThreadSanitizer, whose
+// runtime supplies the whole allocation family itself and cannot be
+// overridden piecemeal. Elsewhere the harness counts and injects nothing.
 #include "support/alloc_fault.h"
 
 #include <atomic>
+#include <cerrno>
+#include <cstdarg>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <new>
+#include <pthread.h>
+#include <sys/stat.h>
 
-#if defined(__SANITIZE_THREAD__)
-#define BQTEST_TSAN 1
-#elif defined(__has_feature)
-#define BQTEST_TSAN __has_feature(thread_sanitizer)
-#else
-#define BQTEST_TSAN 0
-#endif
+// X(name, result, parameters, arguments, result of a failure);
+// V(name): variadic, written out below.
+#define BQ_FAULT_CALLS(X, V) \
+  X(close, int, (int a), (a), (__real_close(a), -1)) \
+  X(closedir, int, (DIR * a), (a), (__real_closedir(a), -1)) \
+  X(fclose, int, (FILE * a), (a), (__real_fclose(a), EOF)) \
+  X(fdopen, FILE*, (int a, char const* b), (a, b), nullptr) \
+  X(fdopendir, DIR*, (int a), (a), nullptr) \
+  X(fflush, int, (FILE * a), (a), (streamError(a), EOF)) \
+  X(fopen, FILE*, (char const* a, char const* b), (a, b), nullptr) \
+  X(fread, size_t, (void* a, size_t b, size_t c, FILE* d), (a, b, c, d), (streamError(d), 0)) \
+  X(freopen, FILE*, (char const* a, char const* b, FILE* c), (a, b, c), (__real_fclose(c), nullptr)) \
+  X(fstat, int, (int a, struct stat* b), (a, b), -1) \
+  X(fstatat, int, (int a, char const* b, struct stat* c, int d), (a, b, c, d), -1) \
+  X(fwrite, size_t, (void const* a, size_t b, size_t c, FILE* d), (a, b, c, d), (streamError(d), 0)) \
+  X(getcwd, char*, (char* a, size_t b), (a, b), nullptr) \
+  X(malloc, void*, (size_t a), (a), nullptr) \
+  X(mkdir, int, (char const* a, mode_t b), (a, b), -1) \
+  X(mkstemp, int, (char* a), (a), -1) \
+  V(open, int) \
+  V(openat, int) \
+  X(opendir, DIR*, (char const* a), (a), nullptr) \
+  X(pthread_create, int, (pthread_t * a, pthread_attr_t const* b, void* (*c)(void*), void* d), \
+    (a, b, c, d), err) \
+  X(pthread_join, int, (pthread_t a, void** b), (a, b), (__real_pthread_join(a, b), err)) \
+  X(readdir, dirent*, (DIR * a), (a), nullptr) \
+  X(realpath, char*, (char const* a, char* b), (a, b), nullptr) \
+  X(rename, int, (char const* a, char const* b), (a, b), -1) \
+  X(rmdir, int, (char const* a), (a), -1) \
+  X(setvbuf, int, (FILE * a, char* b, int c, size_t d), (a, b, c, d), 1) \
+  X(stat, int, (char const* a, struct stat* b), (a, b), -1) \
+  X(unlink, int, (char const* a), (a), -1) \
+  X(unlinkat, int, (int a, char const* b, int c), (a, b, c), -1)
 
 namespace {
+#define BQ_ID(name, ...) k_##name,
+enum { BQ_FAULT_CALLS(BQ_ID, BQ_ID) kAlloc }; // an allocation's id is the last
 
 std::atomic<long> g_live{0};
-constexpr int kAlloc = 64; // the id of an allocation; calls have lower ids
-
 thread_local long t_countdown = 0; // fail when it reaches 0 after decrement
 thread_local bool t_paused = false;
 thread_local int t_err = 0, t_failedNth = 0;
 thread_local char const *t_always = nullptr, *t_failed = nullptr;
 thread_local int t_seen[kAlloc + 1]; // calls per id since the arm
 
-// Counts a fallible call and tells whether the armed point is this one.
-bool hitPoint(int id, char const* name) {
+// Counts a fallible call; the error number to fail it with, 0 for none.
+int fails(int id, char const* name) {
   if (t_paused)
-    return false;
+    return 0;
+  if (t_always != nullptr && std::strcmp(t_always, name) == 0)
+    return t_err;
   int nth = ++t_seen[id];
   if (t_countdown <= 0 || --t_countdown > 0)
-    return false;
+    return 0;
   t_failed = name;
   t_failedNth = nth;
-  return true;
+  return t_err;
 }
-
 } // namespace
 
 namespace bqtest {
@@ -59,33 +105,60 @@ std::string failedPoint() {
   return t_failed ? t_failed + ("#" + std::to_string(t_failedNth)) : "";
 }
 long liveBlocks() { return g_live.load(); }
-
-bool detail::injectCall(int id, char const* name, int& err) {
-  err = t_err;
-  if (t_always != nullptr && !t_paused && std::strcmp(t_always, name) == 0)
-    return true;
-  return hitPoint(id, name);
+std::vector<std::string> listedCalls() {
+#define BQ_NAME(name, ...) #name,
+  return {BQ_FAULT_CALLS(BQ_NAME, BQ_NAME)};
 }
 } // namespace bqtest
 
-// ThreadSanitizer's runtime supplies the whole family itself and cannot be
-// overridden piecemeal; under it the harness counts nothing and injects
-// nothing (the calls are not wrapped either). Elsewhere every form is defined, the
-// over-aligned ones included, so that no sanitizer runtime has to supply
-// part of the family (its definitions would clash with these). Blocks come
-// from the real malloc, so the harness's own are no points.
-#if !BQTEST_TSAN
 #if BQTEST_WRAP
+namespace {
+// The flag that ferror() reads (glibc's FILE).
+void streamError(FILE* f) { f->_flags |= _IO_ERR_SEEN; }
+} // namespace
+
+#define BQ_WRAP(name, result, params, args, failure)                           \
+  extern "C" result __real_##name params;                                      \
+  extern "C" result __wrap_##name params {                                     \
+    if (int err = fails(k_##name, #name)) {                                    \
+      errno = err;                                                             \
+      return failure;                                                          \
+    }                                                                          \
+    return __real_##name args;                                                 \
+  }
+#define BQ_SKIP(name, result)
+BQ_FAULT_CALLS(BQ_WRAP, BQ_SKIP)
+
+// open and openat take the mode only with O_CREAT or O_TMPFILE; it is
+// passed on whenever the caller gave one.
+#define BQ_WRAP_OPEN(name, params, args)                                       \
+  extern "C" int __real_##name(params, ...);                                   \
+  extern "C" int __wrap_##name(params, ...) {                                  \
+    va_list ap;                                                                \
+    va_start(ap, flags);                                                       \
+    mode_t mode = flags & (O_CREAT | O_TMPFILE) ? va_arg(ap, mode_t) : 0;      \
+    va_end(ap);                                                                \
+    if (int err = fails(k_##name, #name)) {                                    \
+      errno = err;                                                             \
+      return -1;                                                               \
+    }                                                                          \
+    return __real_##name(args, mode);                                          \
+  }
+#define BQ_COMMA ,
+BQ_WRAP_OPEN(open, char const* path BQ_COMMA int flags, path BQ_COMMA flags)
+BQ_WRAP_OPEN(openat, int dir BQ_COMMA char const* path BQ_COMMA int flags,
+             dir BQ_COMMA path BQ_COMMA flags)
+
+// Every form of the family is defined, the over-aligned ones included, so
+// that no sanitizer runtime has to supply part of it (its definitions would
+// clash with these). Blocks come from the real malloc, so the harness's own
+// are no points.
 extern "C" void* __real_malloc(std::size_t);
-#define BQTEST_MALLOC __real_malloc
-#else
-#define BQTEST_MALLOC std::malloc
-#endif
 namespace {
 void* allocate(std::size_t n, std::size_t align = 0) {
   void* p = nullptr;
   if (align <= alignof(std::max_align_t))
-    p = BQTEST_MALLOC(n ? n : 1);
+    p = __real_malloc(n ? n : 1);
   else if (posix_memalign(&p, align, n ? n : 1) != 0)
     p = nullptr;
   if (p)
@@ -113,15 +186,15 @@ void* operator new(size_t n, Al a) { return allocateOrThrow(n, size_t(a)); }
 void* operator new[](size_t n, Al a) { return allocateOrThrow(n, size_t(a)); }
 void* operator new(size_t n, Nt) noexcept { return allocate(n); }
 void* operator new[](size_t n, Nt) noexcept {
-  return hitPoint(kAlloc, "new[]") ? nullptr : allocate(n);
+  return fails(kAlloc, "new[]") ? nullptr : allocate(n);
 }
 void* operator new(size_t n, Al a, Nt) noexcept { return allocate(n, size_t(a)); }
 void* operator new[](size_t n, Al a, Nt) noexcept { return allocate(n, size_t(a)); }
 // Each delete form, plain and array, with the parameters given.
-#define BQTEST_DELETE(params)                                                  \
+#define BQ_DELETE(params)                                                      \
   void operator delete params noexcept { release(p); }                         \
   void operator delete[] params noexcept { release(p); }
-BQTEST_DELETE((void* p)) BQTEST_DELETE((void* p, size_t))
-BQTEST_DELETE((void* p, Nt)) BQTEST_DELETE((void* p, Al))
-BQTEST_DELETE((void* p, size_t, Al)) BQTEST_DELETE((void* p, Al, Nt))
-#endif // !BQTEST_TSAN
+BQ_DELETE((void* p)) BQ_DELETE((void* p, size_t))
+BQ_DELETE((void* p, Nt)) BQ_DELETE((void* p, Al))
+BQ_DELETE((void* p, size_t, Al)) BQ_DELETE((void* p, Al, Nt))
+#endif // BQTEST_WRAP

@@ -2,9 +2,9 @@
 //
 // Fallible calls are the non-throwing array allocations (`new (std::nothrow)
 // T[n]`, the one form the library uses for its buffers; the test executables
-// replace the global operator new/delete family, alloc_fault.cpp) and the
-// system calls the library makes, which the test executables reach through
-// `-Wl,--wrap` (fault_calls.cpp, which also holds the list of those calls).
+// replace the global operator new/delete family) and the system calls the
+// library makes, which the test executables reach through `-Wl,--wrap`
+// (alloc_fault.cpp holds both, and the list of those calls).
 // Every allocation through any operator new is counted, so a test can
 // assert that an operation released everything it took.
 //
@@ -45,12 +45,6 @@ long liveBlocks();
 
 // The system calls the harness wraps.
 std::vector<std::string> listedCalls();
-
-namespace detail {
-// For the system-call wrappers: whether call `id` (its index in the list)
-// fails now, and with which error number.
-bool injectCall(int id, char const* name, int& err);
-} // namespace detail
 
 } // namespace bqtest
 
