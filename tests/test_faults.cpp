@@ -1,8 +1,8 @@
-// Faults made for real, one end-to-end test of each kind: a write that fails
-// in the middle of a file, hostile names, a tree that changes while it is
-// walked; and trees of great depth and width (suite Scale, labelled "slow").
-// test_fault_points fails single calls; here the system does. Limits are
-// lowered only in forked children.
+// A tree that changes while it is walked, and trees of great depth and width
+// (suite Scale, labelled "slow"). The other real faults (a write failing in
+// the middle of a file, a full device, too few descriptors, hostile names)
+// are rows of the tree table in test_trees; test_fault_points fails single
+// calls. Limits are lowered only in forked children.
 #include "brackwell/fileUtils.h"
 #include "support/fs_util.h"
 
@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <climits>
-#include <csignal>
 #include <fcntl.h>
 #include <set>
 #include <sys/resource.h>
@@ -30,121 +30,11 @@ bool oneOf(BQ_STATUS s, std::initializer_list<BQ_STATUS> ok) {
   return std::find(ok.begin(), ok.end(), s) != ok.end();
 }
 
-// The file size limit is reached while copies are still writing, and, for a
-// file smaller than the stream buffer, only by the final flush: every one
-// fails, the sources stay as they were and a failed tree copy removes
-// exactly what it made. Across file systems (/dev/shm, when it is another)
-// a move copies: it fails as the copy does, leaving no target, and moves
-// the tree once the limit is lifted.
-TEST(RealFaults, WriteFailingMidFile) {
-  bqtest::TempTree t;
-  t.write("src/big", bqtest::content(300000, 3));
-  t.write("src/d/small", bqtest::content(5000, 4));
-  t.write("src/d/e/f", "");
-  t.write("old/keep", "kept");
-  t.write("old/d/mine", "mine");
-  struct stat a, b;
-  char other[] = "/dev/shm/bqfault.XXXXXX";
-  bool const cross = ::stat(t.root().c_str(), &a) == 0 && ::stat("/dev/shm", &b) == 0 &&
-                     a.st_dev != b.st_dev && ::mkdtemp(other);
-  std::string const away = std::string(other) + "/t";
-  Snap const src = snapshot(t.path("src")), old = snapshot(t.path("old"));
-  EXPECT_EQ("", bqtest::inChild([&]() -> std::string {
-    std::signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG instead
-    struct Limit { // lifted again for what the child writes as it ends
-      rlimit saved;
-      ~Limit() { ::setrlimit(RLIMIT_FSIZE, &saved); }
-    } limit;
-    ::getrlimit(RLIMIT_FSIZE, &limit.saved);
-    auto cap = [&](rlim_t n) {
-      rlimit r{n, limit.saved.rlim_max};
-      return ::setrlimit(RLIMIT_FSIZE, &r) == 0;
-    };
-    CHILD_CHECK(cap(100000));
-    CHILD_CHECK(BQFileUtils::copyFile(P(t.path("src/big")), P(t.path("c1"))) == BQ_STS_Failure);
-    CHILD_CHECK(BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("new/x"))) == BQ_STS_Failure);
-    CHILD_CHECK(!exists(t.path("new/x")));
-    CHILD_CHECK(BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("old"))) == BQ_STS_Failure);
-    CHILD_CHECK(snapshot(t.path("old")) == old);
-    CHILD_CHECK(cap(4196));
-    CHILD_CHECK(BQFileUtils::copyFile(P(t.path("src/d/small")), P(t.path("c2"))) == BQ_STS_Failure);
-    if (cross) {
-      CHILD_CHECK(BQFileUtils::moveFile(P(t.path("src/d/small")), P(away + "f")) == BQ_STS_Failure);
-      CHILD_CHECK(BQFileUtils::moveDirectory(P(t.path("src")), P(away)) == BQ_STS_DirectoryMoveFailed);
-      CHILD_CHECK(!exists(away));
-    }
-    CHILD_CHECK(snapshot(t.path("src")) == src);
-    return "";
-  }));
-  if (!cross)
-    return (void)std::printf("no second file system at /dev/shm: moves not checked\n");
-  EXPECT_EQ(0, BQFileUtils::moveDirectory(P(t.path("src")), P(away)));
-  EXPECT_TRUE(src == snapshot(away));
-  EXPECT_FALSE(exists(t.path("src")));
-  bqtest::removeTree(other);
-}
-
-// Names that are not UTF-8, of the longest legal length, or beginning with
-// "..", go through the single-file and the tree operations byte for byte.
-// A directory whose name ends in a backslash: joining drops that separator,
-// so its entries' paths name those of its namesake without one, and each
-// operation works on those paths. x\ holds a, b and s; x holds a and s/g:
-// a and s are listed as x/a and x/s, b is passed over.
-TEST(HostileNames, KeptByteForByte) {
-  bqtest::TempTree t;
-  std::set<std::string> listed, expected;
-  std::string const names[] = {"\xFF\xFE\x80", "\xC3\x28", "\xED\xA0\x80", "\xF4\x90\x80\x80",
-                               "..x", std::string(255, 'n')};
-  for (std::string const& name : names) {
-    std::string const path = t.path("tree/" + name), in = "tree/d" + name.substr(1) + "/" + name;
-    t.write(in, name);
-    expected.insert(path);
-    ASSERT_EQ(0, BQFileUtils::touch(P(path))) << name.size();
-    EXPECT_EQ(0, BQFileUtils::copyFile(P(t.path(in)), P(path)));
-    EXPECT_EQ(0, BQFileUtils::moveFile(P(path), P(t.path("plain"))));
-    EXPECT_EQ(0, BQFileUtils::moveFile(P(t.path("plain")), P(path)));
-    EXPECT_EQ(name, bqtest::TempTree::read(path));
-  }
-  List files, dirs;
-  ASSERT_EQ(0, BQFileUtils::getContents(P(t.path("tree")), files, dirs));
-  for (BQFileSpec const& f : files)
-    listed.insert(f.utf8());
-  EXPECT_EQ(expected, listed);
-  EXPECT_EQ(6u, dirs.size());
-  ASSERT_EQ(0, BQFileUtils::copyDirectory(P(t.path("tree")), P(t.path("c"))));
-  EXPECT_EQ(snapshot(t.path("tree")), snapshot(t.path("c")));
-  EXPECT_EQ(0, BQFileUtils::deleteDir(P(t.path("c")), true));
-  EXPECT_FALSE(exists(t.path("c")));
-
-  for (char const* f : {"x\\/a", "x\\/b", "x/a", "x/s/g", "src/f"})
-    t.write(f, f);
-  t.mkdir("x\\/s");
-  std::string const xb = t.path("x\\");
-  files.clear();
-  dirs.clear();
-  List walk;
-  EXPECT_EQ(0, BQFileUtils::getContents(P(xb), files, dirs));
-  EXPECT_EQ(0, BQFileUtils::RecurseFiles(P(xb), walk));
-  EXPECT_EQ(t.path("x/a") + " " + t.path("x/s") + " " + t.path("x/a") + " " + t.path("x/s/g"),
-            bqtest::str(files.at(0)) + " " + bqtest::str(dirs.at(0)) + " " +
-                bqtest::str(walk.at(0)) + " " + bqtest::str(walk.at(1)));
-  EXPECT_EQ(4u, files.size() + dirs.size() + walk.size());
-  ASSERT_EQ(0, BQFileUtils::copyDirectory(P(xb), P(t.path("c"))));
-  EXPECT_EQ((Snap{{"/a", "x/a"}, {"/s", "<dir>"}, {"/s/g", "x/s/g"}}), snapshot(t.path("c")));
-  // Into o\, whose joined paths name the missing o: the copy fails and is
-  // rolled back.
-  EXPECT_EQ(BQ_STS_Failure, BQFileUtils::copyDirectory(P(t.path("src")), P(t.path("o\\"))));
-  EXPECT_FALSE(exists(t.path("o\\")));
-  EXPECT_EQ(BQ_STS_FileDeleteFailed, BQFileUtils::deleteDir(P(xb), true));
-  EXPECT_EQ((Snap{{"/a", "x\\/a"}, {"/b", "x\\/b"}, {"/s", "<dir>"}}), snapshot(xb));
-  EXPECT_EQ(Snap{}, snapshot(t.path("x")));
-}
-
-// One thread adds and removes files, directories and links to the outside,
-// and swaps subdirectories for such links, while others list, walk, copy
-// and delete the same tree: every status is one the operation states, a
-// failed copy leaves nothing it made, and nothing outside is touched. In a
-// child with an alarm, so that a hang fails instead of stalling the suite.
+// One thread adds and removes directories holding a file and a link outside,
+// and swaps empty subdirectories for others or for links outside, while
+// others list, walk, copy and delete the same tree: every status is one the
+// operation states, a failed copy leaves nothing it made, and nothing
+// outside is touched. In a child with an alarm, so that a hang fails.
 TEST(HostileTrees, TreeChangingWhileWalked) {
   bqtest::TempTree t;
   t.write("outside/sub/s2", "s2");
@@ -156,25 +46,24 @@ TEST(HostileTrees, TreeChangingWhileWalked) {
     std::atomic<int> working{3}, bad{0};
     std::thread mutator([&] {
       for (int i = 0; working > 0; ++i) {
-        std::string const n = tree + "/m" + std::to_string(i % 7),
+        std::string const m = tree + "/m" + std::to_string(i % 7),
                           s = tree + "/s" + std::to_string(i % 3);
         ::mkdir(tree.c_str(), 0777);
-        ::mkdir(n.c_str(), 0777);
-        ::close(::open((n + "/f").c_str(), O_CREAT | O_WRONLY, 0666));
-        ::symlink(out.c_str(), (n + "/out").c_str());
+        ::mkdir(m.c_str(), 0777);
+        ::close(::open((m + "/f").c_str(), O_CREAT | O_WRONLY, 0666));
+        ::symlink(out.c_str(), (m + "/out").c_str());
         if (i % 3 == 0)
           bqtest::removeTree(tree + "/m" + std::to_string((i + 3) % 7));
-        ::rmdir(s.c_str());
+        ::rmdir(s.c_str()); // an empty directory swapped for another or a link
         ::unlink(s.c_str());
-        if ((i / 3) % 2)
-          ::symlink(out.c_str(), s.c_str());
-        else
+        if ((i / 3) % 2 == 0 || ::symlink(out.c_str(), s.c_str()) != 0)
           ::mkdir(s.c_str(), 0777);
       }
     });
     auto worker = [&](int w) {
       std::string const copy = t.path("copy" + std::to_string(w));
-      for (int i = 0; i < 40; ++i) {
+      auto const end = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+      for (int i = 0; std::chrono::steady_clock::now() < end; ++i) {
         List files, dirs;
         bad += !oneOf(BQFileUtils::RecurseFiles(P(tree), files), {0, BQ_STS_DirectoryNotFound});
         bad += !oneOf(BQFileUtils::getContents(P(tree), files, dirs), {0, BQ_STS_DirectoryNotFound});
@@ -184,7 +73,7 @@ TEST(HostileTrees, TreeChangingWhileWalked) {
         // target made for it.
         bad += !oneOf(s, {0, BQ_STS_DirectoryNotFound}) && exists(copy);
         bqtest::removeTree(copy);
-        bad += !oneOf(BQFileUtils::deleteDir(P(tree), w % 2 == 0),
+        bad += !oneOf(BQFileUtils::deleteDir(P(tree), (w + i) % 2 == 0),
                       {0, BQ_STS_FileDeleteFailed, BQ_STS_DirectoryNotFound});
       }
       --working;
@@ -225,16 +114,10 @@ TEST(Scale, DeeperThanPathsAndDescriptors) {
   }
   ::close(fd);
   Snap const tree = snapshot(deep); // what a path reaches
-  std::set<std::string> want, got;
-  for (auto const& e : tree)
-    if (e.second != "<dir>")
-      want.insert(deep + e.first);
   List files;
   EXPECT_EQ(0, BQFileUtils::RecurseFiles(P(deep), files));
-  for (BQFileSpec const& f : files)
-    got.insert(f.utf8());
-  EXPECT_EQ(files.size(), got.size());
-  EXPECT_TRUE(want == got) << want.size() << " files reached, " << got.size() << " listed";
+  EXPECT_EQ(std::count_if(tree.begin(), tree.end(), [](auto const& e) { return e.second == ""; }),
+            long(files.size()));
   rlimit lim;
   ::getrlimit(RLIMIT_NOFILE, &lim);
   for (rlim_t const cap : {rlim_t(128), lim.rlim_max})
