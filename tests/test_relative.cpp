@@ -4,104 +4,56 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
-using Brackwell::BQFileSpec;
-using Brackwell::BQFileUtils;
-using Brackwell::BQUtilException;
-
-namespace {
-
-using Brackwell::BQ_STS_DirectoryNotFound;
-using bqtest::CwdGuard;
+using namespace Brackwell;
 using bqtest::P;
 
-struct Row {
-  std::string from, to, out;
-  int status;
-};
-
-// A tree standing for /data: maps/n/m, maps/n/tile.img, maps/a.img,
-// docs/readme, docs/x, Maps.
-void makeData(bqtest::TempTree const& t) {
-  t.mkdir("data/maps/n/m");
-  t.mkdir("data/Maps");
-  t.write("data/maps/n/tile.img", "t");
-  t.write("data/maps/a.img", "a");
-  t.write("data/docs/readme", "r");
-  t.write("data/docs/x", "x");
-}
-
-// The status, with the text of `out` (which starts as "keep") in outText.
-int rel(std::string& outText, std::string const& from, std::string const& to) {
-  BQFileSpec out = P("keep");
-  int st = BQFileUtils::getRelativePathTo(out, P(from), P(to));
-  outText = bqtest::str(out);
-  return st;
-}
-
-// "../" once for every component of an absolute path, root included.
-std::string climbOut(std::string const& abs) {
-  std::string up = "../";
-  for (char c : abs)
-    if (c == '/')
-      up += "../";
-  return up;
-}
-
-} // namespace
-
-// Absolute rows, then relative ones under the working directory .../data.
+// Absolute rows, then relative ones under the working directory .../data,
+// in a tree standing for /data: maps/n/m, maps/n/tile.img, maps/a.img,
+// docs/readme, docs/x and Maps. `out` starts as "keep" and stays so on
+// failure.
 TEST(RelativePath, WorkedResultsAndEdgeCases) {
   bqtest::TempTree t;
-  makeData(t);
-  CwdGuard guard;
+  t.mkdir("data/maps/n/m");
+  t.mkdir("data/Maps");
+  for (char const* f : {"maps/n/tile.img", "maps/a.img", "docs/readme", "docs/x"})
+    t.write("data/" + std::string(f), "x");
+  bqtest::CwdGuard guard;
   ASSERT_EQ(0, ::chdir(t.path("data").c_str()));
-  std::string const d = t.path("data");
-  std::string const r = t.root();
-  Row const rows[] = {
-      {d + "/maps", d + "/maps/n/tile.img", "n/tile.img", 0},
-      {d + "/maps", d + "/docs/readme", "../docs/readme", 0},
-      {d + "/maps/a.img", d + "/docs", "../docs", 0},
-      {d + "/maps", d + "/maps/", ".", 0},
-      {d + "/maps/n/m", d, "../../..", 0},
-      {r, d + "/maps", "data/maps", 0},
-      {"/", d + "/maps", d.substr(1) + "/maps", 0},
-      {d + "/maps", r, "../..", 0},
-      {d + "/maps", "/", climbOut(d).substr(0, climbOut(d).size() - 1), 0},
-      {d + "/maps", d + "/Maps", "../Maps", 0},
-      {d + "/./maps/../docs", d + "/docs/x", "x", 0},
-      {d, "/..", "keep", BQ_STS_DirectoryNotFound},
-      {d, "/../x", "keep", BQ_STS_DirectoryNotFound},
-      {"/..", d, "keep", BQ_STS_DirectoryNotFound},
-      {d + "/maps/../../../../../../../../../../../..", d, "keep", BQ_STS_DirectoryNotFound},
-      {d + "/maps//", d + "/docs\\", "../docs", 0},
-      {d + "/./maps", d + "/n/../maps", ".", 0},
-      {d + "//maps", d + "/maps/n", "../../data/maps/n", 0},
-      {d + "/new.img", d + "/x", "../x", 0},
-      {"/", "//", ".", 0},
-      {d, "out/x", climbOut(d) + "out/x", 0}, // only one exists: not placed
+  std::string const d = t.path("data"), r = t.root();
+  std::string up = "../"; // one for every component of d, the root included
+  for (char c : d)
+    up += c == '/' ? "../" : "";
+  int const kNotFound = BQ_STS_DirectoryNotFound;
+  std::string const z(300, 'z'); // a result longer than any stack buffer
+  struct { std::string from, to, out; int status; } const rows[] = {
+      {d + "/maps", d + "/maps/n/tile.img", "n/tile.img", 0}, {d + "/maps", d + "/docs/readme", "../docs/readme", 0},
+      {d + "/maps/a.img", d + "/docs", "../docs", 0}, {d + "/maps", d + "/maps/", ".", 0},
+      {d + "/maps/n/m", d, "../../..", 0}, {r, d + "/maps", "data/maps", 0},
+      {"/", d + "/maps", d.substr(1) + "/maps", 0}, {d + "/maps", r, "../..", 0},
+      {d + "/maps", "/", up.substr(0, up.size() - 1), 0}, {d + "/maps", d + "/Maps", "../Maps", 0},
+      {d + "/./maps/../docs", d + "/docs/x", "x", 0}, {d, "/..", "keep", kNotFound},
+      {d, "/../x", "keep", kNotFound}, {"/..", d, "keep", kNotFound},
+      {d + "/maps/../../../../../../../../../../../..", d, "keep", kNotFound},
+      {d + "/maps//", d + "/docs\\", "../docs", 0}, {d + "/./maps", d + "/n/../maps", ".", 0},
+      {d + "//maps", d + "/maps/n", "../../data/maps/n", 0}, {d + "/new.img", d + "/x", "../x", 0},
+      {"/", "//", ".", 0}, {d, "out/x", up + "out/x", 0}, // only one exists: not placed
       {"maps/n", "maps/o/p", "../o/p", 0}, // n exists, o/p is missing
       {"maps/q", "maps/o/p", "../o/p", 0}, // both missing
-      {"maps/q/..", "maps/o", "o", 0},
-      {"maps", "docs/x", "../docs/x", 0}, // both exist: cwd joined to both
-      {"maps/a.img", "docs", "../docs", 0},
-      {"maps", t.path("data/docs/x"), "../docs/x", 0},
-      {t.path("data"), "docs/x", "docs/x", 0}, // the target placed too
-      {"docs", "../data/docs", ".", 0},
-      {".", "new/file", "../new/file", 0},
-      {"a", "../b", "../../b", 0},
-      {"a/../../b", "c", "../../c", 0},
+      {"maps/q/..", "maps/o", "o", 0}, {"maps", "docs/x", "../docs/x", 0}, // both exist: placed
+      {"maps/a.img", "docs", "../docs", 0}, {"maps", t.path("data/docs/x"), "../docs/x", 0},
+      {t.path("data"), "docs/x", "docs/x", 0}, {"docs", "../data/docs", ".", 0},
+      {".", "new/file", "../new/file", 0}, {"a", "../b", "../../b", 0}, {"a/../../b", "c", "../../c", 0},
       {"q/../..", "q/..", "../.", 0}, // the placeholder "." is kept
+      {"maps", "maps/" + z + "/" + z, z + "/" + z, 0},
   };
-  for (Row const& row : rows) {
-    std::string out;
-    EXPECT_EQ(row.status, rel(out, row.from, row.to)) << row.from << " -> " << row.to;
-    EXPECT_EQ(row.out, out) << row.from << " -> " << row.to;
+  for (auto const& row : rows) {
+    BQFileSpec out = P("keep");
+    BQ_STATUS st = BQFileUtils::getRelativePathTo(out, P(row.from), P(row.to));
+    EXPECT_EQ(std::to_string(row.status) + " " + row.out, std::to_string(st) + " " + bqtest::str(out))
+        << row.from << " -> " << row.to;
   }
 }
 
@@ -111,7 +63,6 @@ TEST(RelativePath, EmptyOrNullArgumentIsDirectoryNotFound) {
   BQFileSpec out = P("keep");
   BQFileSpec const args[] = {P(""), BQFileSpec(), P(t.root())};
   for (int i = 0; i < 8; ++i) // every pair but (root, root)
-    EXPECT_EQ(BQ_STS_DirectoryNotFound,
-              BQFileUtils::getRelativePathTo(out, args[i / 3], args[i % 3]));
+    EXPECT_EQ(BQ_STS_DirectoryNotFound, BQFileUtils::getRelativePathTo(out, args[i / 3], args[i % 3]));
   EXPECT_STREQ("keep", out.utf8());
 }
