@@ -120,7 +120,7 @@ TEST_F(TempPaths, ProcessPath) {
     if (!proc && !bqtest::callsWrapped())
       GTEST_SKIP() << "no fault harness to fail realpath with";
     if (!proc)
-      bqtest::failAlways("realpath", ENOENT);
+      bqtest::armPoint(0, ENOENT, "realpath"); // no point: every realpath fails
     for (auto const& row : rows) {
       set("PATH", row.path.empty() ? nullptr : row.path.c_str());
       BQFileSpec res = P("old");
