@@ -1,12 +1,24 @@
-// BQThread: states, results, and the waiting of execute, interrupt and the
-// destructor.
+// Threads and their synchronisation: BQThread (states and results of
+// execute, executeInCurrentThread and interrupt, called from several threads
+// at once, and the waiting of interrupt and of the destructor), BQUtilMutex
+// and BQUtilSync alone and racing, and the first-use installation of a
+// BQFileSpec's renderings, which rests on the compare-and-swap.
+#include "brackwell/fileSpec.h"
 #include "brackwell/thread.h"
 #include "brackwell/utilSync.h"
+#include "support/alloc_fault.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <climits>
+#include <csignal>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -16,163 +28,236 @@ namespace {
 
 void pause(int ms) { BQUtilSync::sleep(ms); }
 
-// Waits until released (unless built ungated), then returns `result` (or
-// its run count when 0) or throws. Records the scheduling policy it ran
-// under and what calls on its own object answered from inside.
-class Task : public BQThread {
-public:
-  explicit Task(int result = 0, bool gated = true) : release(!gated), result(result) {}
+template <class F> void runThreads(int n, F f) {
+  std::vector<std::thread> ts;
+  for (int t = 0; t < n; ++t)
+    ts.emplace_back(f, t);
+  for (auto& t : ts)
+    t.join();
+}
+
+// Calls `inside`, waits until released, counts the run, then throws or
+// returns `result` (the run count when 0).
+struct Task : BQThread {
+  explicit Task(int result, bool gated = false) : release(!gated), result(result) {}
   ~Task() override { interrupt(); }
-  std::atomic<bool> release, started{false}, finished{false}, throws{false}, nested{false};
-  std::atomic<int> runs{0}, policy{-1};
+  std::atomic<bool> release, throws{false};
+  std::atomic<int> started{0}, runs{0};
   int result;
-  BQ_STATUS inner[3] = {-1, -1, -1};
-
-  bool interruptedFlag(bool& handle) {
-    mutex.lock();
-    handle = thread != 0;
-    bool r = interrupted;
-    mutex.unlock();
-    return r;
-  }
-
-protected:
+  std::function<void()> inside = [] {};
   std::int32_t task() override {
-    started = true;
-    int p = -1;
-    sched_param sp{};
-    pthread_getschedparam(pthread_self(), &p, &sp);
-    policy = p;
-    if (nested)
-      inner[0] = execute(), inner[1] = executeInCurrentThread(), inner[2] = interrupt();
-    while (!release)
+    for (++started, inside(); !release;)
       pause(1);
-    finished = true;
-    if (throws)
+    if (++runs, throws)
       throw 1;
-    return result ? result : ++runs;
+    return result ? result : runs.load();
   }
 };
 
-void releaseLater(Task& t) { std::thread([&t] { pause(20); t.release = true; }).detach(); }
+// Its flag outlives it: the task runs on while ~BQThread waits.
+std::atomic<int> gPhase{0};
+struct Bare : BQThread { // no interrupt of its own: ~BQThread must wait
+  std::int32_t task() override { return gPhase = 1, pause(30), gPhase = 2; }
+};
+
+// tryLock() from another thread, released again when it got the mutex.
+BQ_STATUS tryLockElsewhere(BQUtilMutex& m) {
+  BQ_STATUS r = -1;
+  std::thread([&] { if ((r = m.tryLock()) == BQ_STS_Success) m.unlock(); }).join();
+  return r;
+}
 
 } // namespace
 
-TEST(ThreadMt, ExecuteInterruptAndResults) {
-  Task t(7);
-  EXPECT_EQ(BQ_STS_Success, t.interrupt()); // idle: at once
-  EXPECT_TRUE(pthread_equal(BQThread::getCurrentThreadID(), pthread_self()));
-  ASSERT_EQ(BQ_STS_Success, t.execute());
-  EXPECT_TRUE(t.started); // execute returns once the task has begun
-  EXPECT_EQ(BQ_STS_ThreadBusy, t.execute());
-  EXPECT_EQ(BQ_STS_ThreadBusy, t.executeInCurrentThread());
-  releaseLater(t);
-  EXPECT_EQ(BQ_STS_Success, t.interrupt());
-  EXPECT_TRUE(t.finished);
-  EXPECT_EQ(7, t.getTaskReturnValue());
-  bool handle = true;
-  EXPECT_TRUE(t.interruptedFlag(handle)); // the request's trace
-  EXPECT_FALSE(handle);                   // cleared by the ended thread
-  t.release = false;
-  ASSERT_EQ(BQ_STS_Success, t.execute(BQThread::PRIORITY_HIGH));
-  EXPECT_FALSE(t.interruptedFlag(handle)); // cleared by execute
-  EXPECT_TRUE(handle);
-  t.throws = true; // a task that throws gives 1, in any thread
-  t.release = true;
-  EXPECT_EQ(BQ_STS_Success, t.interrupt());
-  EXPECT_EQ(1, t.getTaskReturnValue());
-  EXPECT_EQ(BQ_STS_Success, t.executeInCurrentThread());
-  EXPECT_EQ(1, t.getTaskReturnValue());
-  t.throws = false;
-  EXPECT_EQ(BQ_STS_Success, t.executeInCurrentThread());
-  EXPECT_EQ(7, t.getTaskReturnValue());
-}
-
-// Tasks that end at once, often before execute sees them begin, and are
-// never interrupted: execute answers 0, the object goes back to Idle by
-// itself, the ended threads give back their 8 MiB stacks, and the priority
-// leaves the creator's scheduling.
-TEST(ThreadMt, TasksEndingOnTheirOwn) {
-  Task t(0, false);
-  EXPECT_EQ(0, t.getTaskReturnValue());
-  auto vmKb = [] {
-    std::ifstream in("/proc/self/status");
-    std::string key;
-    long kb = 0;
-    while (in >> key && key != "VmSize:") {}
-    return in >> kb ? kb : 0L;
-  };
-  long const before = vmKb();
-  for (int i = 1; i <= 24; ++i) {
-    BQ_STATUS s;
-    while ((s = t.execute(BQThread::PRIORITY_LOW)) == BQ_STS_ThreadBusy)
-      pause(1);
-    ASSERT_EQ(BQ_STS_Success, s) << i;
-    while (t.getTaskReturnValue() != i)
-      pause(1);
-  }
-  EXPECT_LT(vmKb() - before, 64L * 1024);
-  int policy = -1;
-  sched_param sp{};
-  pthread_getschedparam(pthread_self(), &policy, &sp);
-  EXPECT_EQ(policy, t.policy);
-}
-
-// Two interrupts at once (one joins, one polls) and an interrupt of a task
-// running in another caller's thread all wait for the task.
-TEST(ThreadMt, InterruptsWaitForTheTask) {
-  Task t(3), u(11);
-  ASSERT_EQ(BQ_STS_Success, t.execute());
+TEST(ThreadMt, ExecuteAndInterrupt) {
+  Task t(7, true), u(11, true);
+  std::string got; // statuses and results in turn
+  auto note = [&](int v) { got += std::to_string(v) + " "; };
+  note(t.getTaskReturnValue()), note(t.interrupt()); // before any task; idle: at once
+  // Four executes at once: one is accepted, and returns once the task has
+  // begun; u's task runs in another caller's thread meanwhile.
+  std::atomic<int> accepted{0}, ok{0}, bad{0};
   std::thread runner([&] { EXPECT_EQ(0, u.executeInCurrentThread()); });
+  runThreads(4, [&](int) { accepted += t.execute() == BQ_STS_Success && t.started == 1; });
   while (!u.started)
     pause(1);
-  EXPECT_EQ(BQ_STS_ThreadBusy, u.execute());
-  EXPECT_EQ(BQ_STS_ThreadBusy, u.executeInCurrentThread());
-  std::atomic<int> ok{0};
-  auto stop = [&](Task* x) { ok += x->interrupt() == BQ_STS_Success && x->finished; };
+  note(accepted);
+  for (Task* x : {&t, &u})
+    note(x->execute()), note(x->executeInCurrentThread());
+  // Two interrupts of t at once (one joins, one polls) and one of u (no
+  // thread to join): all return when the task has ended.
+  auto stop = [&](Task* x) { ok += x->interrupt() == BQ_STS_Success && x->runs == 1; };
   std::thread a(stop, &t), b(stop, &t), c(stop, &u);
   pause(20);
-  EXPECT_EQ(0, ok.load());
-  t.release = true;
-  u.release = true;
+  note(ok);
+  t.release = u.release = true;
   a.join(), b.join(), c.join(), runner.join();
-  EXPECT_EQ(3, ok.load());
-  EXPECT_EQ(11, u.getTaskReturnValue());
+  note(ok), note(t.getTaskReturnValue()), note(u.getTaskReturnValue());
+  EXPECT_EQ("0 0 1 3110 3110 3110 3110 0 3 7 11 ", got);
+  // Tasks that end at once, often before execute sees them begin, and are
+  // never interrupted (execute clears the trace of the interrupts above),
+  // started by two threads that retry while the other's task starts or runs:
+  // the object goes back to Idle by itself, the ended threads give back their
+  // 8 MiB stacks, and no priority changes the creator's scheduling.
+  auto vmPages = [] { long n = 0; return std::ifstream("/proc/self/statm") >> n, n; };
+  int policy[2] = {-1, -2};
+  sched_param param[2]{};
+  pthread_getschedparam(pthread_self(), &policy[0], &param[0]);
+  t.inside = [&] { pthread_getschedparam(pthread_self(), &policy[1], &param[1]); };
+  t.result = 0;
+  long const before = vmPages();
+  runThreads(2, [&](int k) {
+    for (int n = 0; n < 8;) {
+      BQ_STATUS const s = t.execute(BQThread::BQThreadPriority((n + k) % 3));
+      n += s == BQ_STS_Success;
+      bad += s != BQ_STS_Success && s != BQ_STS_ThreadBusy;
+    }
+  });
+  while (t.getTaskReturnValue() != 17)
+    pause(1);
+  EXPECT_EQ(0, bad.load());
+  EXPECT_TRUE(policy[0] == policy[1] && param[0].sched_priority == param[1].sched_priority);
+  EXPECT_LT((vmPages() - before) * sysconf(_SC_PAGESIZE), 48L << 20);
+  // A task that throws gives 1, in either thread: status and result of each
+  // call in turn.
+  got.clear();
+  t.throws = true, t.result = 9;
+  note(t.execute()), note(t.interrupt()), note(t.getTaskReturnValue());
+  note(t.executeInCurrentThread()), note(t.getTaskReturnValue());
+  t.throws = false;
+  note(t.executeInCurrentThread()), note(t.getTaskReturnValue());
+  EXPECT_EQ("0 0 1 0 1 0 9 ", got);
 }
 
-// The flags live outside the object: the task runs on while ~BQThread
-// waits, after the derived part is gone.
-std::atomic<bool> gStarted{false}, gFinished{false};
-
-TEST(ThreadMt, DestructionBlocksUntilTaskEnds) {
-  struct Local : BQThread { // no interrupt of its own: ~BQThread must wait
-    std::int32_t task() override {
-      gStarted = true;
-      pause(30);
-      gFinished = true;
-      return 0;
-    }
-  };
+TEST(ThreadMt, DestructionWaitsForTheTask) {
   {
-    Local t;
+    Bare t;
     ASSERT_EQ(BQ_STS_Success, t.execute());
-    while (!gStarted) // the task's virtual call precedes the destructor
+    while (gPhase == 0) // the task's virtual call comes before the destructor
       pause(1);
   }
-  EXPECT_TRUE(gFinished);
+  EXPECT_EQ(2, gPhase.load());
 }
 
-// execute and executeInCurrentThread answer 3110 from inside the task; a
-// task cannot wait for itself, so interrupt gives 1 (chosen) at once.
+// From inside a task, execute and executeInCurrentThread answer 3110 and
+// interrupt gives 1 at once, also for an object whose task encloses the
+// current one in the same thread.
 TEST(ThreadMt, CallsFromInsideOwnTask) {
-  for (bool inThread : {true, false}) {
-    Task t(4, false);
-    t.nested = true;
-    ASSERT_EQ(BQ_STS_Success, inThread ? t.execute() : t.executeInCurrentThread());
+  for (int how = 0; how < 3; ++how) { // own thread, caller's thread, nested
+    Task t(4), outer(5);
+    std::string seen;
+    t.inside = [&] {
+      for (BQ_STATUS s : {t.execute(), t.executeInCurrentThread(), t.interrupt(), outer.interrupt()})
+        seen += std::to_string(s) + " ";
+    };
+    outer.inside = [&] { t.executeInCurrentThread(); };
+    ASSERT_EQ(0, how == 0 ? t.execute() : how == 1 ? t.executeInCurrentThread() : outer.execute());
+    ASSERT_EQ(BQ_STS_Success, outer.interrupt());
     ASSERT_EQ(BQ_STS_Success, t.interrupt());
-    EXPECT_EQ(BQ_STS_ThreadBusy, t.inner[0]) << inThread;
-    EXPECT_EQ(BQ_STS_ThreadBusy, t.inner[1]) << inThread;
-    EXPECT_EQ(BQ_STS_Failure, t.inner[2]) << inThread;
+    EXPECT_EQ(how == 2 ? "3110 3110 1 1 " : "3110 3110 1 0 ", seen) << how;
     EXPECT_EQ(4, t.getTaskReturnValue());
   }
+}
+
+// Held until as many unlocks as locks, whether taken by lock or tryLock;
+// another thread's tryLock is refused at once meanwhile. Unlocking a mutex
+// the thread does not hold fails: not tried under ThreadSanitizer, which
+// aborts on it (and where the fault harness is off).
+TEST(UtilMutexMt, RecursionAndOwnership) {
+  BQUtilMutex m;
+  bool const foreign = bqtest::callsWrapped();
+  std::string got; // the statuses in turn
+  auto note = [&](BQ_STATUS s) { got += std::to_string(s) + " "; };
+  note(foreign ? m.unlock() : 3022), note(m.lock()), note(m.tryLock()), note(m.lock());
+  std::thread([&] { note(foreign ? m.unlock() : 3022); }).join();
+  for (int held = 3; held > 0; --held)
+    note(tryLockElsewhere(m)), note(m.unlock());
+  note(tryLockElsewhere(m));
+  EXPECT_EQ("3022 0 0 0 3022 3021 0 3021 0 3021 0 0 ", got);
+}
+
+// Four threads at once take the mutex (by lock or tryLock, then twice more
+// while holding it) around an unguarded counter; increment and decrement
+// integers whose range ends lie midway, each new value handed out once; and
+// advance a pointer one cell per successful swap.
+TEST(UtilSyncMt, UnderContention) {
+  constexpr int kPer = 2000;
+  std::vector<char> cells(4 * kPer + 1);
+  void* slot = &cells[0];
+  BQUtilMutex m;
+  long counter = 0;
+  int up = INT_MAX - kPer, down = INT_MIN + kPer;
+  std::vector<unsigned> seen(8 * kPer); // distances from the start, mod 2^32
+  std::atomic<long> entered{0}, bad{0}, wins{0};
+  runThreads(4, [&](int t) {
+    for (int i = 0; i < kPer; ++i) {
+      seen[t * kPer + i] = unsigned(BQUtilSync::atomicIncrementAndReturn(up)) - (INT_MAX - kPer);
+      seen[(4 + t) * kPer + i] =
+          4u * kPer + unsigned(INT_MIN + kPer) - unsigned(BQUtilSync::atomicDecrementAndReturn(down));
+      char* c = static_cast<char*>(__atomic_load_n(&slot, __ATOMIC_ACQUIRE));
+      wins += BQUtilSync::doAtomicCompareAndSwap(&slot, c, c + 1);
+      if ((i + t) % 3 ? m.lock() : m.tryLock())
+        continue; // a refused tryLock
+      bad += m.tryLock() + m.lock();
+      ++counter, ++entered;
+      bad += m.unlock() + m.unlock() + m.unlock();
+    }
+  });
+  std::sort(seen.begin(), seen.end());
+  for (unsigned i = 0; i < seen.size(); ++i)
+    ASSERT_EQ(i + 1, seen[i]);
+  EXPECT_EQ(INT_MIN + 3 * kPer - 1, up);
+  EXPECT_EQ(INT_MAX - 3 * kPer + 1, down);
+  EXPECT_GT(wins.load(), 0); // a failed swap leaves the location as it was
+  EXPECT_EQ(&cells[wins], slot);
+  EXPECT_EQ(0, bad.load());
+  EXPECT_EQ(entered.load(), counter);
+  EXPECT_EQ(BQ_STS_Success, tryLockElsewhere(m));
+}
+
+// Fresh values every round, so that the installation races again: eight
+// threads ask for n_str and w_str in both orders and copy the value. All get
+// the one installed buffer; the buffers of the losers are released.
+TEST(UtilSyncMt, RenderingsAreInstalledOnce) {
+  long const blocksBefore = bqtest::liveBlocks();
+  for (int round = 0; round < 20; ++round) {
+    std::string const text = "r/\xC3\xA9t\xE2\x82\xAC" + std::to_string(round);
+    BQFileSpec f(text.c_str(), BQFileSpec::ENCODING_UTF8);
+    std::vector<char const*> natives(8);
+    std::vector<wchar_t const*> wides(8);
+    std::atomic<int> ready{0}, bad{0};
+    runThreads(8, [&](int t) {
+      for (++ready; ready < 8;)
+        std::this_thread::yield();
+      if (t % 2)
+        natives[t] = f.n_str();
+      wides[t] = f.w_str();
+      natives[t] = f.n_str();
+      BQFileSpec copy(f);
+      bad += copy.n_str() == natives[t] || text != copy.n_str();
+    });
+    EXPECT_EQ(0, bad.load());
+    EXPECT_EQ(8, std::count(natives.begin(), natives.end(), f.n_str())) << round;
+    EXPECT_EQ(8, std::count(wides.begin(), wides.end(), f.w_str())) << round;
+    EXPECT_EQ(text, natives[0]);
+  }
+  EXPECT_EQ(blocksBefore, bqtest::liveBlocks());
+}
+
+// 0 returns at once; 1000 ms is whole seconds and 30 ms microseconds only;
+// a signal ends a wait early with -1 (SIGALRM every 20 ms in the last row,
+// as one may come before select()).
+TEST(UtilSyncMt, Sleep) {
+  auto const saved = std::signal(SIGALRM, [](int) {});
+  struct Row { unsigned ms; int result; double least, most; } const rows[] = {
+      {0, 0, 0, 100}, {30, 0, 30, 1000}, {1000, 0, 1000, 2000}, {20000, -1, 0, 5000}};
+  for (Row const& r : rows) {
+    ualarm(r.result ? 20000 : 0, 20000);
+    auto const begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(r.result, BQUtilSync::sleep(r.ms)) << r.ms;
+    std::chrono::duration<double, std::milli> const took = std::chrono::steady_clock::now() - begin;
+    EXPECT_TRUE(took.count() >= r.least && took.count() < r.most) << r.ms << ": " << took.count();
+  }
+  ualarm(0, 0);
+  std::signal(SIGALRM, saved);
 }
