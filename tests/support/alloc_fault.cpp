@@ -105,7 +105,7 @@ std::string failedPoint() {
   return t_failed ? t_failed + ("#" + std::to_string(t_failedNth)) : "";
 }
 long liveBlocks() { return g_live.load(); }
-std::vector<std::string> listedCalls() {
+std::set<std::string> listedCalls() {
 #define BQ_NAME(name, ...) #name,
   return {BQ_FAULT_CALLS(BQ_NAME, BQ_NAME)};
 }
@@ -120,11 +120,8 @@ void streamError(FILE* f) { f->_flags |= _IO_ERR_SEEN; }
 #define BQ_WRAP(name, result, params, args, failure)                           \
   extern "C" result __real_##name params;                                      \
   extern "C" result __wrap_##name params {                                     \
-    if (int err = fails(k_##name, #name)) {                                    \
-      errno = err;                                                             \
-      return failure;                                                          \
-    }                                                                          \
-    return __real_##name args;                                                 \
+    int err = fails(k_##name, #name);                                          \
+    return err ? (errno = err, failure) : __real_##name args;                  \
   }
 #define BQ_SKIP(name, result)
 BQ_FAULT_CALLS(BQ_WRAP, BQ_SKIP)
@@ -138,11 +135,8 @@ BQ_FAULT_CALLS(BQ_WRAP, BQ_SKIP)
     va_start(ap, flags);                                                       \
     mode_t mode = flags & (O_CREAT | O_TMPFILE) ? va_arg(ap, mode_t) : 0;      \
     va_end(ap);                                                                \
-    if (int err = fails(k_##name, #name)) {                                    \
-      errno = err;                                                             \
-      return -1;                                                               \
-    }                                                                          \
-    return __real_##name(args, mode);                                          \
+    int err = fails(k_##name, #name);                                          \
+    return err ? (errno = err, -1) : __real_##name(args, mode);                \
   }
 #define BQ_COMMA ,
 BQ_WRAP_OPEN(open, char const* path BQ_COMMA int flags, path BQ_COMMA flags)

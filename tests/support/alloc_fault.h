@@ -17,8 +17,8 @@
 #ifndef BRACKWELL_TESTS_ALLOC_FAULT_H
 #define BRACKWELL_TESTS_ALLOC_FAULT_H
 
+#include <set>
 #include <string>
-#include <vector>
 
 namespace bqtest {
 
@@ -44,7 +44,7 @@ std::string failedPoint();
 long liveBlocks();
 
 // The system calls the harness wraps.
-std::vector<std::string> listedCalls();
+std::set<std::string> listedCalls();
 
 } // namespace bqtest
 
