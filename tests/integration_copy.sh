@@ -6,7 +6,7 @@
 #
 #   sh tests/integration_copy.sh path/to/bqtool
 #
-# The tree is a bounded part of /usr/share/doc, its first 60 entries in name
+# The tree is a bounded part of /usr/share/doc, its first 30 entries in name
 # order, reached through links in a scratch directory (bqtool and diff -r
 # both follow them), when that part holds only readable files, directories
 # and links that resolve (a few hundred files on a usual system); otherwise
@@ -29,7 +29,7 @@ clean_tree() {
 
 src=$tmp/src
 mkdir "$src"
-find /usr/share/doc -mindepth 1 -maxdepth 1 2>/dev/null | LC_ALL=C sort | head -n 60 |
+find /usr/share/doc -mindepth 1 -maxdepth 1 2>/dev/null | LC_ALL=C sort | head -n 30 |
   while IFS= read -r entry; do ln -s "$entry" "$src/"; done
 if [ -z "$(ls "$src")" ] || ! clean_tree "$src"; then
   rm -rf "$src" && mkdir "$src"

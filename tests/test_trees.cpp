@@ -51,14 +51,7 @@ std::string diff(Snap const& a, Snap const& b) {
 enum Op { List_, Walk, Rmdir, Delete, Copy, Move };
 int const kFail = BQ_STS_Failure, kDel = BQ_STS_FileDeleteFailed, kMove = BQ_STS_DirectoryMoveFailed,
           kMake = BQ_STS_DirectoryCreateFailed, kNone = BQ_STS_DirectoryNotFound;
-struct Row {
-  Op op;
-  char const* a;
-  char const* b;
-  int limit;
-  int status;
-  char const* want;
-};
+struct Row { Op op; char const *a, *b; int limit, status; char const* want; };
 
 // Listing rule, deletion, copy (with the rollback into an existing target
 // that fails at z: a link to /dev/full, a link to the source file itself, a
