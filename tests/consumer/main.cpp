@@ -14,7 +14,7 @@ struct Answer : BQThread {
 };
 
 int main() {
-  BQFileSpec const dir = BQFileSpec("/usr/include/", "stdio.h", BQFileSpec::ENCODING_UTF8).dirname();
+  auto const dir = BQFileSpec("/usr/include/", "stdio.h", BQFileSpec::ENCODING_UTF8).dirname();
   Answer a;
   bool ok = std::strcmp(dir.utf8(), "/usr/include") == 0 && BQFileUtils::isDirectory(dir) &&
             a.execute() == BQ_STS_Success && a.interrupt() == BQ_STS_Success &&
