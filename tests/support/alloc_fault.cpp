@@ -15,6 +15,7 @@
 // overridden piecemeal. Elsewhere the harness counts and injects nothing.
 #include "support/alloc_fault.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -145,18 +146,14 @@ BQ_WRAP_OPEN(openat, int dir BQ_COMMA char const* path BQ_COMMA int flags,
 
 // Every form of the family is defined, the over-aligned ones included, so
 // that no sanitizer runtime has to supply part of it (its definitions would
-// clash with these). Blocks come from the real malloc, so the harness's own
-// are no points.
-extern "C" void* __real_malloc(std::size_t);
+// clash with these). Blocks come from posix_memalign, which is not wrapped,
+// so the harness's own are no points.
 namespace {
 void* allocate(std::size_t n, std::size_t align = 0) {
   void* p = nullptr;
-  if (align <= alignof(std::max_align_t))
-    p = __real_malloc(n ? n : 1);
-  else if (posix_memalign(&p, align, n ? n : 1) != 0)
-    p = nullptr;
-  if (p)
-    ++g_live;
+  if (posix_memalign(&p, std::max(align, alignof(std::max_align_t)), n ? n : 1) != 0)
+    return nullptr;
+  ++g_live;
   return p;
 }
 void* allocateOrThrow(std::size_t n, std::size_t align = 0) {
