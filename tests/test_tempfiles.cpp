@@ -87,7 +87,6 @@ TEST_F(TempPaths, CreateTempFile) {
 TEST_F(TempPaths, CwdUpTo2047Bytes) {
   auto real = [] { char buf[4096]; return std::string(::getcwd(buf, sizeof buf) ? buf : "(none)"); };
   ASSERT_EQ(0, ::chdir(t.root().c_str()));
-  EXPECT_EQ(real(), str(BQFileUtils::cwd()));
   std::string name(200, 'n');
   while (real().size() < 2047)
     ASSERT_TRUE(::mkdir(name.c_str(), 0700) == 0 && ::chdir(name.c_str()) == 0);
