@@ -9,8 +9,7 @@
 #include <string>
 #include <type_traits>
 
-using Brackwell::BQUtilException;
-using Brackwell::BQUtilTokenizer;
+using namespace Brackwell;
 
 // The library's one exception type: polymorphic, no standard base, a 32-bit
 // signed code.
