@@ -153,11 +153,15 @@ TEST(ThreadMt, CallsFromInsideOwnTask) {
   }
 }
 
-// Held until as many unlocks as locks, whether taken by lock or tryLock;
-// another thread's tryLock is refused at once meanwhile. Unlocking a mutex
-// the thread does not hold fails: not tried under ThreadSanitizer, which
-// aborts on it (and where the fault harness is off).
-TEST(UtilMutexMt, RecursionAndOwnership) {
+// The mutex alone: held until as many unlocks as locks, whether taken by
+// lock or tryLock; another thread's tryLock is refused at once meanwhile.
+// Unlocking a mutex the thread does not hold fails: not tried under
+// ThreadSanitizer, which aborts on it (and where the fault harness is off).
+// Then four threads at once take the mutex (by lock or tryLock, then twice
+// more while holding it) around an unguarded counter; increment and
+// decrement integers whose range ends lie midway, each new value handed out
+// once; and advance a pointer one cell per successful swap.
+TEST(UtilSyncMt, MutexAndAtomics) {
   BQUtilMutex m;
   bool const foreign = bqtest::callsWrapped();
   std::string got; // the statuses in turn
@@ -168,17 +172,9 @@ TEST(UtilMutexMt, RecursionAndOwnership) {
     note(tryLockElsewhere(m)), note(m.unlock());
   note(tryLockElsewhere(m));
   EXPECT_EQ("3022 0 0 0 3022 3021 0 3021 0 3021 0 0 ", got);
-}
-
-// Four threads at once take the mutex (by lock or tryLock, then twice more
-// while holding it) around an unguarded counter; increment and decrement
-// integers whose range ends lie midway, each new value handed out once; and
-// advance a pointer one cell per successful swap.
-TEST(UtilSyncMt, UnderContention) {
   constexpr int kPer = 2000;
   std::vector<char> cells(4 * kPer + 1);
   void* slot = &cells[0];
-  BQUtilMutex m;
   long counter = 0;
   int up = INT_MAX - kPer, down = INT_MIN + kPer;
   std::vector<unsigned> seen(8 * kPer); // distances from the start, mod 2^32
