@@ -101,7 +101,10 @@ TEST(Scale, DeeperThanPathsAndDescriptors) {
   std::string const deep = t.path("deep"), copy = t.path("copy"), level(63, 'd');
   ::mkdir(deep.c_str(), 0777);
   int fd = ::open(deep.c_str(), O_RDONLY | O_DIRECTORY);
-  for (std::size_t len = deep.size(); len < PATH_MAX + 32; len += level.size() + 1) {
+  std::string dir = deep, last; // the deepest level that a path names
+  for (; dir.size() < PATH_MAX + 32; dir += "/" + level) {
+    std::size_t const len = dir.size();
+    last = len < PATH_MAX ? dir : last;
     ::close(::openat(fd, "f", O_CREAT | O_WRONLY, 0666));
     if (PATH_MAX - len <= 256 && PATH_MAX - len > 256 - level.size() - 1)
       for (std::size_t n : {PATH_MAX - 2 - len, PATH_MAX - 1 - len}) { // len + 1 + n
@@ -134,6 +137,10 @@ TEST(Scale, DeeperThanPathsAndDescriptors) {
         CHILD_CHECK(s == 0 && snapshot(copy) == tree);
       return "";
     })) << cap;
+  // A move target too long to name, or to climb from to the root, cannot be
+  // placed: it is refused.
+  for (std::string const& to : {std::string(PATH_MAX, 'x'), last})
+    EXPECT_EQ(BQ_STS_DirectoryMoveFailed, BQFileUtils::moveDirectory(P(deep), P(to)));
   EXPECT_EQ(0, BQFileUtils::deleteDir(P(copy), true));
   EXPECT_EQ(BQ_STS_FileDeleteFailed, BQFileUtils::deleteDir(P(deep), true));
   std::string half = deep; // both halves fit a path, for the clean-up

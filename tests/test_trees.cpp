@@ -101,7 +101,7 @@ Row const rows[] = {
     {Move, "r/sub", "file", 0, kMove, ""},
     {Move, "r/sub", "(null)", 0, kMove, ""},
     {Move, "r/sub", "r/sub/new", 0, kMove, ""},
-    {Move, "r/sub", "r/sub/x/y", 0, kMove, ""},
+    {Move, "r/sub", "r/sub/x/y/", 0, kMove, ""},
     {Move, "r/sub", "r/sub/deep", 0, kMove, ""},
     {Move, "r/sub", "in/z", 0, kMove, ""},
     {Move, "src", "dst1", 0, kMove, ""},

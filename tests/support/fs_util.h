@@ -1,12 +1,12 @@
 // Small helpers the file-system tests share: paths as BQFileSpec values and
 // back, the working directory restored, existence checks, descriptor counts
 // and whole-tree snapshots made without the library, file contents, and
-// running a body as the unprivileged user 65534.
+// running a body in a child process (child.h).
 //
 //   BQFileSpec p = bqtest::P(t.path("f"));
 //   EXPECT_TRUE(bqtest::exists(t.path("f")));
 //   EXPECT_EQ(before, bqtest::snapshot(t.path("src")));
-//   EXPECT_EQ("", bqtest::asNobody(t, [&]() -> std::string { ... }));
+//   EXPECT_EQ("", bqtest::inChild([&]() -> std::string { ... }));
 #ifndef BRACKWELL_TESTS_FS_UTIL_H
 #define BRACKWELL_TESTS_FS_UTIL_H
 
@@ -100,14 +100,6 @@ inline Snap snapshot(std::string const& root, std::string const& rel = "",
   if (d)
     ::closedir(d);
   return own;
-}
-
-// inChild as user 65534, after giving the tree's root `rootMode`.
-template <class F>
-std::string asNobody(TempTree const& t, F body, mode_t rootMode = 0755) {
-  if (::chmod(t.root().c_str(), rootMode) != 0)
-    return "cannot change the mode of " + t.root();
-  return inChild(body, true);
 }
 
 } // namespace bqtest
