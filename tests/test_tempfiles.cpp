@@ -87,13 +87,14 @@ TEST_F(TempPaths, CreateTempFile) {
 TEST_F(TempPaths, CwdUpTo2047Bytes) {
   auto real = [] { char buf[4096]; return std::string(::getcwd(buf, sizeof buf) ? buf : "(none)"); };
   ASSERT_EQ(0, ::chdir(t.root().c_str()));
-  std::string name(200, 'n');
-  while (real().size() < 2047)
+  std::string name(200, 'n'); // levels of 200 bytes, then one that ends at 2047
+  while (real().size() + 201 < 2046)
     ASSERT_TRUE(::mkdir(name.c_str(), 0700) == 0 && ::chdir(name.c_str()) == 0);
-  if (real().size() == 2047) {
-    EXPECT_EQ(real(), str(BQFileUtils::cwd()));
-    ASSERT_TRUE(::mkdir("x", 0700) == 0 && ::chdir("x") == 0);
-  }
+  name.resize(2046 - real().size());
+  ASSERT_TRUE(::mkdir(name.c_str(), 0700) == 0 && ::chdir(name.c_str()) == 0);
+  ASSERT_EQ(2047u, real().size());
+  EXPECT_EQ(real(), str(BQFileUtils::cwd()));
+  ASSERT_TRUE(::mkdir("x", 0700) == 0 && ::chdir("x") == 0);
   EXPECT_EQ(nullptr, BQFileUtils::cwd().utf8());
 }
 
