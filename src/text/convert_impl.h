@@ -9,7 +9,8 @@
 //                                 character at a time, as plainly as they read
 //   utf8ToUTF16<true>(..., ks)    the same results, faster
 //
-// Every converter follows one frame: it walks the source one character at a
+// Every converter is one walk, `convert`, with the rules of its direction
+// (Rules<S, T>), and follows one frame: it walks the source one character at a
 // time, decides from the source (and only then from the target room, except
 // for UTF-32 to UTF-16, which tests the room first) whether the character can
 // be taken, and writes it whole or not at all. On every return both cursors
@@ -26,7 +27,7 @@
 //      blocks that are well formed, need no replacement and fit, and returns
 //      at the first block it cannot take. It is not tried again until the
 //      walk is kKernelRetry units further on, so a bad character costs at
-//      most one wasted block. The public UTF-8 readers pass BestKernels and
+//      most one wasted block. The public routines pass BestKernels and
 //      fetch the set from the dispatcher only when a kernel is due;
 //   2. a run of 16 (or 8) source units that are all ASCII, copied (widened,
 //      narrowed) in one step when the target has room for all of them;
@@ -57,7 +58,7 @@
 #include <type_traits>
 
 #if defined(__SSE2__) && !defined(BRACKWELL_NO_SIMD)
-#include <emmintrin.h>
+#include "simd/widen.h"
 #endif
 
 namespace Brackwell {
@@ -174,6 +175,13 @@ inline UTF8* encodeUTF8(UTF32 ch, std::ptrdiff_t length, UTF8* t) {
   return end;
 }
 
+// Writes the surrogate pair of `ch` (0x10000 to 0x10FFFF) at `t`.
+inline void putPair(UTF32 ch, UTF16*& t) {
+  const UTF32 v = ch - kHalfBase;
+  *t++ = static_cast<UTF16>((v >> kHalfShift) + kSurHighStart);
+  *t++ = static_cast<UTF16>((v & kHalfMask) + kSurLowStart);
+}
+
 // Reads one character of UTF-16 at `*source` (source tests only). On success
 // stores the value, advances `*source` past its units and returns
 // conversionOK; otherwise leaves `*source` alone and returns the stop code.
@@ -223,64 +231,38 @@ inline ConversionResult readUTF8(const UTF8** source, const UTF8* sourceEnd,
 // at the first unit that is not ASCII and returns how many it copied. Only
 // units that are copied are written.
 
-#if defined(__SSE2__) && !defined(BRACKWELL_NO_SIMD)
-
-inline std::size_t asciiRun(const UTF8* s, UTF16* t, std::size_t avail) {
-  const __m128i zero = _mm_setzero_si128();
-  std::size_t n = 0;
-  for (; n + 32 <= avail; n += 32) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n));
-    const __m128i b =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n + 16));
-    if (_mm_movemask_epi8(_mm_or_si128(a, b)) != 0)
-      break;
-    __m128i* d = reinterpret_cast<__m128i*>(t + n);
-    _mm_storeu_si128(d, _mm_unpacklo_epi8(a, zero));
-    _mm_storeu_si128(d + 1, _mm_unpackhi_epi8(a, zero));
-    _mm_storeu_si128(d + 2, _mm_unpacklo_epi8(b, zero));
-    _mm_storeu_si128(d + 3, _mm_unpackhi_epi8(b, zero));
-  }
-  for (; n + 16 <= avail; n += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n));
-    const int mask = _mm_movemask_epi8(a);
-    if (mask != 0) {
-      const std::size_t end = n + static_cast<unsigned>(__builtin_ctz(mask));
-      for (; n < end; ++n)
-        t[n] = s[n];
-      return n;
-    }
-    __m128i* d = reinterpret_cast<__m128i*>(t + n);
-    _mm_storeu_si128(d, _mm_unpacklo_epi8(a, zero));
-    _mm_storeu_si128(d + 1, _mm_unpackhi_epi8(a, zero));
-  }
+// The units from n on, one at a time, while they are ASCII.
+template <class S, class T>
+inline std::size_t asciiTail(const S* s, T* t, std::size_t n, std::size_t avail) {
   for (; n < avail && s[n] < 0x80; ++n)
-    t[n] = s[n];
+    t[n] = static_cast<T>(s[n]);
   return n;
 }
 
-inline std::size_t asciiRun(const UTF8* s, UTF32* t, std::size_t avail) {
-  const __m128i zero = _mm_setzero_si128();
+#if defined(__SSE2__) && !defined(BRACKWELL_NO_SIMD)
+
+template <class T>
+inline std::size_t asciiRun(const UTF8* s, T* t, std::size_t avail) {
   std::size_t n = 0;
+  if constexpr (sizeof(T) == 2) {
+    for (; n + 32 <= avail; n += 32) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n));
+      const __m128i b =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n + 16));
+      if (_mm_movemask_epi8(_mm_or_si128(a, b)) != 0)
+        break;
+      widen16(a, t + n);
+      widen16(b, t + n + 16);
+    }
+  }
   for (; n + 16 <= avail; n += 16) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n));
     const int mask = _mm_movemask_epi8(a);
-    if (mask != 0) {
-      const std::size_t end = n + static_cast<unsigned>(__builtin_ctz(mask));
-      for (; n < end; ++n)
-        t[n] = s[n];
-      return n;
-    }
-    const __m128i lo = _mm_unpacklo_epi8(a, zero);
-    const __m128i hi = _mm_unpackhi_epi8(a, zero);
-    __m128i* d = reinterpret_cast<__m128i*>(t + n);
-    _mm_storeu_si128(d, _mm_unpacklo_epi16(lo, zero));
-    _mm_storeu_si128(d + 1, _mm_unpackhi_epi16(lo, zero));
-    _mm_storeu_si128(d + 2, _mm_unpacklo_epi16(hi, zero));
-    _mm_storeu_si128(d + 3, _mm_unpackhi_epi16(hi, zero));
+    if (mask != 0)
+      return asciiTail(s, t, n, n + static_cast<unsigned>(__builtin_ctz(mask)));
+    widen16(a, t + n);
   }
-  for (; n < avail && s[n] < 0x80; ++n)
-    t[n] = s[n];
-  return n;
+  return asciiTail(s, t, n, avail);
 }
 
 inline std::size_t asciiRun(const UTF16* s, UTF8* t, std::size_t avail) {
@@ -295,9 +277,7 @@ inline std::size_t asciiRun(const UTF16* s, UTF8* t, std::size_t avail) {
       break;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(t + n), _mm_packus_epi16(a, b));
   }
-  for (; n < avail && s[n] < 0x80; ++n)
-    t[n] = static_cast<UTF8>(s[n]);
-  return n;
+  return asciiTail(s, t, n, avail);
 }
 
 inline std::size_t asciiRun(const UTF32* s, UTF8* t, std::size_t avail) {
@@ -318,9 +298,7 @@ inline std::size_t asciiRun(const UTF32* s, UTF8* t, std::size_t avail) {
     const __m128i cd = _mm_packs_epi32(c, d);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(t + n), _mm_packus_epi16(ab, cd));
   }
-  for (; n < avail && s[n] < 0x80; ++n)
-    t[n] = static_cast<UTF8>(s[n]);
-  return n;
+  return asciiTail(s, t, n, avail);
 }
 
 #else // portable: 8 units tested at a time
@@ -344,9 +322,7 @@ inline std::size_t asciiRun(const S* s, T* t, std::size_t avail) {
   for (; n + 8 <= avail && allASCII8(s + n); n += 8)
     for (int k = 0; k < 8; ++k)
       t[n + k] = static_cast<T>(s[n + k]);
-  for (; n < avail && s[n] < 0x80; ++n)
-    t[n] = static_cast<T>(s[n]);
-  return n;
+  return asciiTail(s, t, n, avail);
 }
 
 #endif
@@ -380,20 +356,8 @@ constexpr std::ptrdiff_t kKernelMin = 64;
 constexpr std::ptrdiff_t kDecodeMin = 16;
 constexpr std::ptrdiff_t kKernelRetry = 64;
 
-// Runs the kernel `k`, when there is one and it is due, from the walk's
-// position; it advances both cursors past the blocks it converted.
-template <class K, class S, class T>
-inline void runKernel(K k, const S*& s, const S* sEnd, T*& t, T* tEnd,
-                      const S*& retry) {
-  constexpr std::ptrdiff_t least = sizeof(S) == 1 ? kDecodeMin : kKernelMin;
-  if (k != nullptr && s >= retry && sEnd - s >= least) {
-    k(s, sEnd, t, tEnd);
-    retry = sEnd - s > kKernelRetry ? s + kKernelRetry : sEnd;
-  }
-}
-
-// Asks the converters from UTF-8 to use the best kernel set, fetched only
-// when a kernel is due (a short ASCII text never asks the dispatcher).
+// Asks a converter to use the best kernel set, fetched only when a kernel
+// is due (a short text never asks the dispatcher).
 struct BestKernels {};
 
 //===----------------------------------------------------------------------===//
@@ -405,9 +369,10 @@ struct BestKernels {};
 // true; otherwise it changes nothing and returns false, and the scalar step
 // decides.
 
-// UTF-8 to UTF-16 (Pairs) or UTF-32.
-template <bool Pairs, class T>
+// UTF-8 to UTF-16 or UTF-32.
+template <class T>
 inline bool fastFromUTF8(const UTF8*& s, const UTF8* sEnd, T*& t, T* tEnd) {
+  constexpr bool Pairs = sizeof(T) == 2;
   const UTF32 b0 = s[0];
   const std::ptrdiff_t left = sEnd - s;
   if (t >= tEnd)
@@ -448,13 +413,10 @@ inline bool fastFromUTF8(const UTF8*& s, const UTF8* sEnd, T*& t, T* tEnd) {
     return false;
   const UTF32 ch = ((b0 & 0x07) << 18) | ((b1 & 0x3F) << 12) |
                    ((b2 & 0x3F) << 6) | (b3 & 0x3F);
-  if constexpr (Pairs) {
-    const UTF32 v = ch - kHalfBase;
-    *t++ = static_cast<T>((v >> kHalfShift) + kSurHighStart);
-    *t++ = static_cast<T>((v & kHalfMask) + kSurLowStart);
-  } else {
+  if constexpr (Pairs)
+    putPair(ch, t);
+  else
     *t++ = ch;
-  }
   s += 4;
   return true;
 }
@@ -533,338 +495,274 @@ inline bool fastReadUTF16(const UTF16* s, const UTF16* sEnd, UTF32& ch,
 // The converters
 //===----------------------------------------------------------------------===//
 
-template <bool Fast>
-ConversionResult utf32ToUTF16(const UTF32** sourceStart, const UTF32* sourceEnd,
-                              UTF16** targetStart, UTF16* targetEnd,
-                              ConversionFlags flags,
-                              const KernelSet* ks = nullptr) {
-  ConversionResult result = conversionOK;
-  const bool lenient = flags != 0;
-  const UTF32* source = *sourceStart;
-  UTF16* target = *targetStart;
-  [[maybe_unused]] const auto kernel = ks ? ks->utf32To16 : nullptr;
-  [[maybe_unused]] const UTF32* retry = source;
-  while (source < sourceEnd) {
-    if constexpr (Fast) {
-      runKernel(kernel, source, sourceEnd, target, targetEnd, retry);
-      if (source >= sourceEnd)
-        break;
-    }
-    if (target >= targetEnd) {
-      result = targetExhausted;
-      break;
-    }
-    const UTF32 ch = *source;
-    if constexpr (Fast) {
-      // Values that need no replacement and fit (the room is tested first
-      // here, as in the scalar step).
-      if (ch < kSurHighStart || (ch > kSurLowEnd && ch <= kMaxBMP)) {
-        *target++ = static_cast<UTF16>(ch);
-        ++source;
-        continue;
-      }
-    }
-    if (ch <= kMaxBMP) {
-      if (isSurrogate(ch)) {
-        if (!lenient) {
-          result = sourceIllegal;
-          break;
-        }
-        *target++ = static_cast<UTF16>(kReplacementChar);
-      } else {
-        *target++ = static_cast<UTF16>(ch);
-      }
-    } else if (ch > kMaxLegalUTF32) {
-      // Strict mode drops the value and goes on; lenient mode replaces it.
-      if (lenient)
-        *target++ = static_cast<UTF16>(kReplacementChar);
-      else
-        result = sourceIllegal;
-    } else {
-      if (targetEnd - target < 2) {
-        result = targetExhausted;
-        break;
-      }
-      const UTF32 v = ch - kHalfBase;
-      *target++ = static_cast<UTF16>((v >> kHalfShift) + kSurHighStart);
-      *target++ = static_cast<UTF16>((v & kHalfMask) + kSurLowStart);
-    }
-    ++source;
+// Writes `ch` (a scalar value, or a surrogate that lenient mode keeps) when
+// the target has room for all of its units; otherwise sets targetExhausted
+// and returns false.
+inline bool put(UTF32 ch, UTF8*& t, UTF8* tEnd, ConversionResult& result) {
+  const std::ptrdiff_t length = utf8Length(ch);
+  if (tEnd - t < length) {
+    result = targetExhausted;
+    return false;
   }
-  *sourceStart = source;
-  *targetStart = target;
-  return result;
+  t = encodeUTF8(ch, length, t);
+  return true;
+}
+inline bool put(UTF32 ch, UTF16*& t, UTF16* tEnd, ConversionResult& result) {
+  if (tEnd - t < (ch <= kMaxBMP ? 1 : 2)) {
+    result = targetExhausted;
+    return false;
+  }
+  if (ch <= kMaxBMP)
+    *t++ = static_cast<UTF16>(ch);
+  else
+    putPair(ch, t);
+  return true;
+}
+inline bool put(UTF32 ch, UTF32*& t, UTF32* tEnd, ConversionResult& result) {
+  if (t >= tEnd) {
+    result = targetExhausted;
+    return false;
+  }
+  *t++ = ch;
+  return true;
 }
 
-template <bool Fast>
-ConversionResult utf16ToUTF32(const UTF16** sourceStart, const UTF16* sourceEnd,
-                              UTF32** targetStart, UTF32* targetEnd,
-                              ConversionFlags flags,
-                              const KernelSet* ks = nullptr) {
-  ConversionResult result = conversionOK;
-  const bool lenient = flags != 0;
-  const UTF16* source = *sourceStart;
-  UTF32* target = *targetStart;
-  [[maybe_unused]] const auto kernel = ks ? ks->utf16To32 : nullptr;
-  [[maybe_unused]] const UTF16* retry = source;
-  while (source < sourceEnd) {
-    if constexpr (Fast) {
-      runKernel(kernel, source, sourceEnd, target, targetEnd, retry);
-      if (source >= sourceEnd)
-        break;
-    }
-    if constexpr (Fast) {
-      UTF32 ch;
-      std::ptrdiff_t units;
-      if (target < targetEnd && fastReadUTF16(source, sourceEnd, ch, units)) {
-        *target++ = ch;
-        source += units;
-        continue;
-      }
-    }
-    const UTF16* next = source;
-    UTF32 ch;
-    result = readUTF16(&next, sourceEnd, lenient, &ch);
-    if (result != conversionOK) break;
-    if (target >= targetEnd) {
-      result = targetExhausted;
-      break;
-    }
-    *target++ = ch;
-    source = next;
-  }
-  *sourceStart = source;
-  *targetStart = target;
-  return result;
+// The same for the per-character shortcuts: false, and nothing set, when
+// the character does not fit.
+inline bool fastPut(UTF32 ch, UTF8*& t, UTF8* tEnd) { return fastPutUTF8(ch, t, tEnd); }
+template <class T> inline bool fastPut(UTF32 ch, T*& t, T* tEnd) {
+  ConversionResult ignored;
+  return put(ch, t, tEnd, ignored);
 }
 
-template <bool Fast>
-ConversionResult utf16ToUTF8(const UTF16** sourceStart, const UTF16* sourceEnd,
-                             UTF8** targetStart, UTF8* targetEnd,
-                             ConversionFlags flags,
-                             const KernelSet* ks = nullptr) {
-  ConversionResult result = conversionOK;
-  const bool lenient = flags != 0;
-  const UTF16* source = *sourceStart;
-  UTF8* target = *targetStart;
-  [[maybe_unused]] const auto kernel = ks ? ks->utf16To8 : nullptr;
-  [[maybe_unused]] const UTF16* retry = source;
-  while (source < sourceEnd) {
-    if constexpr (Fast) {
-      runKernel(kernel, source, sourceEnd, target, targetEnd, retry);
-      if (source >= sourceEnd)
-        break;
-    }
-    if constexpr (Fast) {
-      if (sourceEnd - source >= kBlockMin && targetEnd - target >= kBlockMin) {
-        const std::size_t n =
-            asciiRun(source, target, room(source, sourceEnd, target, targetEnd));
-        source += n;
-        target += n;
-        if (source >= sourceEnd)
-          break;
-      }
-      // Characters one at a time, until an ASCII unit may start a run.
-      bool taken = false;
-      do {
-        UTF32 ch;
-        std::ptrdiff_t units;
-        if (!fastReadUTF16(source, sourceEnd, ch, units) ||
-            !fastPutUTF8(ch, target, targetEnd)) {
-          taken = false;
-          break;
-        }
-        source += units;
-        taken = true;
-      } while (source < sourceEnd && *source >= 0x80);
-      if (taken)
-        continue;
-    }
-    const UTF16* next = source;
-    UTF32 ch;
-    result = readUTF16(&next, sourceEnd, lenient, &ch);
-    if (result != conversionOK) break;
-    const std::ptrdiff_t length = utf8Length(ch);
-    if (targetEnd - target < length) {
-      result = targetExhausted;
-      break;
-    }
-    target = encodeUTF8(ch, length, target);
-    source = next;
-  }
-  *sourceStart = source;
-  *targetStart = target;
-  return result;
+// The kernel of each direction in a KernelSet.
+inline Utf8To16Kernel kernelOf(const KernelSet& k, UTF8, UTF16) { return k.utf8To16; }
+inline Utf8To32Kernel kernelOf(const KernelSet& k, UTF8, UTF32) { return k.utf8To32; }
+inline Utf16To8Kernel kernelOf(const KernelSet& k, UTF16, UTF8) { return k.utf16To8; }
+inline Utf32To8Kernel kernelOf(const KernelSet& k, UTF32, UTF8) { return k.utf32To8; }
+inline Utf16To32Kernel kernelOf(const KernelSet& k, UTF16, UTF32) { return k.utf16To32; }
+inline Utf32To16Kernel kernelOf(const KernelSet& k, UTF32, UTF16) { return k.utf32To16; }
+
+// Runs the kernel of the set `ks` (or of the best set, fetched only now),
+// when it is due, from the walk's position; it advances both cursors past
+// the blocks it converted.
+template <class Ks, class S, class T>
+inline void runKernel(Ks ks, const S*& s, const S* sEnd, T*& t, T* tEnd,
+                      const S*& retry) {
+  constexpr std::ptrdiff_t least = sizeof(S) == 1 ? kDecodeMin : kKernelMin;
+  if (s < retry || sEnd - s < least)
+    return;
+  const KernelSet* set;
+  if constexpr (std::is_same_v<Ks, BestKernels>)
+    set = bestKernelSet();
+  else
+    set = ks;
+  const auto k = set ? kernelOf(*set, S(), T()) : nullptr;
+  if (k == nullptr)
+    return;
+  k(s, sEnd, t, tEnd);
+  retry = sEnd - s > kKernelRetry ? s + kKernelRetry : sEnd;
 }
 
-template <bool Fast>
-ConversionResult utf32ToUTF8(const UTF32** sourceStart, const UTF32* sourceEnd,
-                             UTF8** targetStart, UTF8* targetEnd,
-                             ConversionFlags flags,
-                             const KernelSet* ks = nullptr) {
-  ConversionResult result = conversionOK;
-  const bool lenient = flags != 0;
-  const UTF32* source = *sourceStart;
-  UTF8* target = *targetStart;
-  [[maybe_unused]] const auto kernel = ks ? ks->utf32To8 : nullptr;
-  [[maybe_unused]] const UTF32* retry = source;
-  while (source < sourceEnd) {
-    if constexpr (Fast) {
-      runKernel(kernel, source, sourceEnd, target, targetEnd, retry);
-      if (source >= sourceEnd)
-        break;
-    }
-    if constexpr (Fast) {
-      if (sourceEnd - source >= kBlockMin && targetEnd - target >= kBlockMin) {
-        const std::size_t n =
-            asciiRun(source, target, room(source, sourceEnd, target, targetEnd));
-        source += n;
-        target += n;
-        if (source >= sourceEnd)
-          break;
-      }
-      bool taken = false;
-      do {
-        const UTF32 ch = *source;
-        if (isSurrogate(ch) || ch > kMaxLegalUTF32 ||
-            !fastPutUTF8(ch, target, targetEnd)) {
-          taken = false;
-          break;
-        }
-        ++source;
-        taken = true;
-      } while (source < sourceEnd && *source >= 0x80);
-      if (taken)
-        continue;
-    }
-    UTF32 ch = *source;
-    if (!lenient && isSurrogate(ch)) {
-      result = sourceIllegal;
-      break;
-    }
-    if (ch > kMaxLegalUTF32) {
-      // Replaced in both modes; the result records it and the walk goes on.
-      ch = kReplacementChar;
-      result = sourceIllegal;
-    }
-    const std::ptrdiff_t length = utf8Length(ch);
-    if (targetEnd - target < length) {
-      result = targetExhausted;
-      break;
-    }
-    target = encodeUTF8(ch, length, target);
-    ++source;
-  }
-  *sourceStart = source;
-  *targetStart = target;
-  return result;
+// Copies a run of ASCII when at least kBlockMin units of source and target
+// are left; true when that used up the source.
+template <class S, class T>
+inline bool asciiBlock(const S*& s, const S* sEnd, T*& t, T* tEnd) {
+  if (sEnd - s < kBlockMin || tEnd - t < kBlockMin)
+    return false;
+  const std::size_t n = asciiRun(s, t, room(s, sEnd, t, tEnd));
+  s += n;
+  t += n;
+  return s >= sEnd;
 }
 
-// UTF-8 to UTF-16 (Pairs) or UTF-32: one loop for both, since the two
-// differ only in how a value above the BMP is written. Kept out of line: a
-// short ASCII text then runs the same code as before the kernels existed.
-template <bool Fast, bool Pairs, class T, class Kernels>
-__attribute__((noinline)) ConversionResult fromUTF8(const UTF8** sourceStart, const UTF8* sourceEnd,
-                          T** targetStart, T* targetEnd, Kernels kernels) {
-  using Kernel = void (*)(const UTF8*&, const UTF8*, T*&, T*);
-  [[maybe_unused]] Kernel kernel = nullptr;
-  if constexpr (!std::is_same_v<Kernels, BestKernels>)
-    kernel = kernels;
-  ConversionResult result = conversionOK;
-  const UTF8* source = *sourceStart;
-  T* target = *targetStart;
-  [[maybe_unused]] const UTF8* retry = source;
-  while (source < sourceEnd) {
-    if constexpr (Fast) {
-      // ASCII first: a text that is all ASCII (most paths and names) is
-      // done before the kernel would have set up its first window.
-      if (sourceEnd - source >= kBlockMin && targetEnd - target >= kBlockMin) {
-        const std::size_t n =
-            asciiRun(source, target, room(source, sourceEnd, target, targetEnd));
-        source += n;
-        target += n;
-        if (source >= sourceEnd)
-          break;
-      }
-      if constexpr (std::is_same_v<Kernels, BestKernels>) {
-        if (source >= retry && sourceEnd - source >= kDecodeMin) {
-          const KernelSet* ks = bestKernelSet();
-          if constexpr (Pairs)
-            kernel = ks ? ks->utf8To16 : nullptr;
-          else
-            kernel = ks ? ks->utf8To32 : nullptr;
-        }
-      }
-      runKernel(kernel, source, sourceEnd, target, targetEnd, retry);
-      if (source >= sourceEnd)
-        break;
-      if ((*source & 0xF0) == 0xE0) {
-        threeByteRun(source, sourceEnd, target, targetEnd);
-        if (source >= sourceEnd)
-          break;
-      }
-      bool taken = false;
-      do {
-        taken = fastFromUTF8<Pairs>(source, sourceEnd, target, targetEnd);
-      } while (taken && source < sourceEnd && !asciiAhead(source, sourceEnd));
-      if (taken)
-        continue;
-    }
+// The rules of one direction, by source unit (see convert below):
+//   kAsciiFirst  ASCII runs are tried before the kernel;
+//   runs         the block shortcut after the kernel; true when it used up
+//                the source;
+//   one, more    the per-character shortcut, taken while `more` says so;
+//   step         the reference rule for one character: true when it was
+//                converted (or dropped), false with the result set when
+//                the walk stops there.
+template <class S, class T> struct Rules;
+
+template <class T> struct Rules<UTF8, T> {
+  static constexpr bool kAsciiFirst = true;
+  static bool runs(const UTF8*& s, const UTF8* sEnd, T*& t, T* tEnd) {
+    if ((*s & 0xF0) != 0xE0)
+      return false;
+    threeByteRun(s, sEnd, t, tEnd);
+    return s >= sEnd;
+  }
+  static bool one(const UTF8*& s, const UTF8* sEnd, T*& t, T* tEnd) {
+    return fastFromUTF8(s, sEnd, t, tEnd);
+  }
+  // Back to the block paths once ASCII lies ahead.
+  static bool more(const UTF8* s, const UTF8* sEnd) { return !asciiAhead(s, sEnd); }
+  template <bool Fast>
+  static bool step(const UTF8*& s, const UTF8* sEnd, T*& t, T* tEnd, bool,
+                   ConversionResult& result) {
     const UTF8* next;
     UTF32 ch;
-    result = readUTF8(&source, sourceEnd, &ch, &next);
-    if (result != conversionOK) break;
-    if (target >= targetEnd) {
+    result = readUTF8(&s, sEnd, &ch, &next);
+    if (result != conversionOK)
+      return false;
+    if constexpr (Fast) {
+      // `one` takes every well-formed sequence that fits, so the target is
+      // short.
       result = targetExhausted;
-      break;
-    }
-    if (!Pairs || ch <= kMaxBMP) {
-      *target++ = static_cast<T>(ch);
+      return false;
     } else {
-      if (targetEnd - target < 2) {
-        result = targetExhausted;
-        break;
-      }
-      const UTF32 v = ch - kHalfBase;
-      *target++ = static_cast<T>((v >> kHalfShift) + kSurHighStart);
-      *target++ = static_cast<T>((v & kHalfMask) + kSurLowStart);
+      if (!put(ch, t, tEnd, result))
+        return false;
+      s = next;
+      return true;
     }
-    source = next;
+  }
+};
+
+// UTF-16 and UTF-32 sources: into UTF-8 runs of ASCII are copied as blocks,
+// and characters are taken one at a time until an ASCII unit may start one.
+template <class S, class T> struct WideRules {
+  static constexpr bool kAsciiFirst = false;
+  static bool runs(const S*& s, const S* sEnd, T*& t, T* tEnd) {
+    if constexpr (std::is_same_v<T, UTF8>)
+      return asciiBlock(s, sEnd, t, tEnd);
+    else
+      return false;
+  }
+  static bool more(const S* s, const S*) {
+    return std::is_same_v<T, UTF8> && *s >= 0x80;
+  }
+};
+
+template <class T> struct Rules<UTF16, T> : WideRules<UTF16, T> {
+  static bool one(const UTF16*& s, const UTF16* sEnd, T*& t, T* tEnd) {
+    UTF32 ch;
+    std::ptrdiff_t units;
+    if (!fastReadUTF16(s, sEnd, ch, units) || !fastPut(ch, t, tEnd))
+      return false;
+    s += units;
+    return true;
+  }
+  template <bool>
+  static bool step(const UTF16*& s, const UTF16* sEnd, T*& t, T* tEnd,
+                   bool lenient, ConversionResult& result) {
+    const UTF16* next = s;
+    UTF32 ch;
+    result = readUTF16(&next, sEnd, lenient, &ch);
+    if (result != conversionOK || !put(ch, t, tEnd, result))
+      return false;
+    s = next;
+    return true;
+  }
+};
+
+template <class T> struct Rules<UTF32, T> : WideRules<UTF32, T> {
+  static bool one(const UTF32*& s, const UTF32*, T*& t, T* tEnd) {
+    const UTF32 ch = *s;
+    if (isSurrogate(ch) || ch > kMaxLegalUTF32 || !fastPut(ch, t, tEnd))
+      return false;
+    ++s;
+    return true;
+  }
+  template <bool>
+  static bool step(const UTF32*& s, const UTF32*, T*& t, T* tEnd,
+                   bool lenient, ConversionResult& result) {
+    constexpr bool toUTF16 = std::is_same_v<T, UTF16>;
+    // Into UTF-16 the room is tested before the value is read.
+    if (toUTF16 && t >= tEnd) {
+      result = targetExhausted;
+      return false;
+    }
+    UTF32 ch = *s;
+    if (isSurrogate(ch)) {
+      if (!lenient) {
+        result = sourceIllegal;
+        return false;
+      }
+      if (toUTF16) // into UTF-8 lenient mode encodes it as it is
+        ch = kReplacementChar;
+    } else if (ch > kMaxLegalUTF32) {
+      // Into UTF-8 replaced in both modes and recorded; into UTF-16 lenient
+      // mode replaces it, strict mode drops it and records it. Either way
+      // the walk goes on.
+      if (toUTF16 && !lenient) {
+        result = sourceIllegal;
+        ++s;
+        return true;
+      }
+      if (!toUTF16)
+        result = sourceIllegal;
+      ch = kReplacementChar;
+    }
+    if (!put(ch, t, tEnd, result))
+      return false;
+    ++s;
+    return true;
+  }
+};
+
+// The walk of every converter: the shortcuts when Fast (see the banner),
+// then the reference step for what they leave.
+template <bool Fast, class S, class T, class Ks>
+__attribute__((noinline)) ConversionResult
+convert(const S** sourceStart, const S* sourceEnd, T** targetStart,
+        T* targetEnd, ConversionFlags flags, Ks kernels) {
+  using R = Rules<S, T>;
+  ConversionResult result = conversionOK;
+  const bool lenient = flags != 0;
+  const S* source = *sourceStart;
+  T* target = *targetStart;
+  [[maybe_unused]] const S* retry = source;
+  while (source < sourceEnd) {
+    if constexpr (Fast) {
+      if constexpr (R::kAsciiFirst) {
+        // A text that is all ASCII (most paths and names) is done before a
+        // kernel would have set up its first window.
+        if (asciiBlock(source, sourceEnd, target, targetEnd))
+          break;
+      }
+      runKernel(kernels, source, sourceEnd, target, targetEnd, retry);
+      if (source >= sourceEnd || R::runs(source, sourceEnd, target, targetEnd))
+        break;
+      bool taken;
+      do
+        taken = R::one(source, sourceEnd, target, targetEnd);
+      while (taken && source < sourceEnd && R::more(source, sourceEnd));
+      if (taken)
+        continue;
+    }
+    if (!R::template step<Fast>(source, sourceEnd, target, targetEnd, lenient,
+                                result))
+      break;
   }
   *sourceStart = source;
   *targetStart = target;
   return result;
 }
 
-template <bool Fast>
-ConversionResult utf8ToUTF16(const UTF8** sourceStart, const UTF8* sourceEnd,
-                             UTF16** targetStart, UTF16* targetEnd,
-                             ConversionFlags /*flags*/,
-                             const KernelSet* ks = nullptr) {
-  return fromUTF8<Fast, true>(sourceStart, sourceEnd, targetStart, targetEnd,
-                              ks ? ks->utf8To16 : nullptr);
-}
-inline ConversionResult utf8ToUTF16(const UTF8** sourceStart,
-                                    const UTF8* sourceEnd, UTF16** targetStart,
-                                    UTF16* targetEnd, BestKernels best) {
-  return fromUTF8<true, true>(sourceStart, sourceEnd, targetStart, targetEnd,
-                              best);
-}
+// The six directions: the converter's name here, the public routine's
+// name (ConvertUTF.cpp), the source unit and the target unit.
+#define BQ_DIRECTIONS(X)                                                       \
+  X(utf32ToUTF16, ConvertUTF32toUTF16, UTF32, UTF16)                           \
+  X(utf16ToUTF32, ConvertUTF16toUTF32, UTF16, UTF32)                           \
+  X(utf16ToUTF8, ConvertUTF16toUTF8, UTF16, UTF8)                              \
+  X(utf32ToUTF8, ConvertUTF32toUTF8, UTF32, UTF8)                              \
+  X(utf8ToUTF16, ConvertUTF8toUTF16, UTF8, UTF16)                              \
+  X(utf8ToUTF32, ConvertUTF8toUTF32, UTF8, UTF32)
 
-template <bool Fast>
-ConversionResult utf8ToUTF32(const UTF8** sourceStart, const UTF8* sourceEnd,
-                             UTF32** targetStart, UTF32* targetEnd,
-                             ConversionFlags /*flags*/,
-                             const KernelSet* ks = nullptr) {
-  return fromUTF8<Fast, false>(sourceStart, sourceEnd, targetStart, targetEnd,
-                               ks ? ks->utf8To32 : nullptr);
-}
-inline ConversionResult utf8ToUTF32(const UTF8** sourceStart,
-                                    const UTF8* sourceEnd, UTF32** targetStart,
-                                    UTF32* targetEnd, BestKernels best) {
-  return fromUTF8<true, false>(sourceStart, sourceEnd, targetStart, targetEnd,
-                               best);
-}
+// The converters by name: `ks` is the kernel set to use, or none.
+#define BQ_CONVERTER(name, routine, S, T)                                      \
+  template <bool Fast>                                                         \
+  ConversionResult name(const S** sourceStart, const S* sourceEnd,             \
+                        T** targetStart, T* targetEnd, ConversionFlags flags,  \
+                        const KernelSet* ks = nullptr) {                       \
+    return convert<Fast>(sourceStart, sourceEnd, targetStart, targetEnd,       \
+                         flags, ks);                                           \
+  }
+BQ_DIRECTIONS(BQ_CONVERTER)
+#undef BQ_CONVERTER
 
 // isLegalUTF8Sequence: whether the sequence at `source` is complete before
 // `sourceEnd` and well formed. Each lead byte class is tested on its own,

@@ -4,7 +4,8 @@
 // decode_*.cpp files, each of which defines BQ_DECODE_TARGET (its target
 // attribute) and, for AVX2, BQ_DECODE_AVX2 first. Everything here has
 // internal linkage and that file's target attribute, so each instruction
-// set gets its own copy and no code is shared between them.
+// set gets its own copy; the one helper shared with other files, widen16
+// (widen.h), is SSE2 code that every file compiles alike.
 //
 // The kernel takes a window of 64 source bytes that starts on a character:
 //   1. All ASCII: widened in one go.
@@ -36,6 +37,7 @@
 
 #include "decode_tables.h"
 #include "kernels.h"
+#include "widen.h"
 
 #include <immintrin.h>
 
@@ -241,31 +243,12 @@ BQ_DECODE_TARGET inline bool prepare(const UTF8* s, int readable,
   return true;
 }
 
-template <class T> BQ_DECODE_TARGET inline void widen16(__m128i x, T* t);
-
 template <class T> BQ_DECODE_TARGET inline void widen64(const UTF8* s, T* t) {
   for (int k = 0; k < 4; ++k)
     widen16(load(s + 16 * k), t + 16 * k);
 }
 
 #endif
-
-// Widens 16 ASCII bytes to 16 units at t.
-template <class T> BQ_DECODE_TARGET inline void widen16(__m128i x, T* t) {
-  const __m128i zero = _mm_setzero_si128();
-  __m128i* d = reinterpret_cast<__m128i*>(t);
-  const __m128i lo = _mm_unpacklo_epi8(x, zero);
-  const __m128i hi = _mm_unpackhi_epi8(x, zero);
-  if constexpr (sizeof(T) == 2) {
-    _mm_storeu_si128(d, lo);
-    _mm_storeu_si128(d + 1, hi);
-  } else {
-    _mm_storeu_si128(d, _mm_unpacklo_epi16(lo, zero));
-    _mm_storeu_si128(d + 1, _mm_unpackhi_epi16(lo, zero));
-    _mm_storeu_si128(d + 2, _mm_unpacklo_epi16(hi, zero));
-    _mm_storeu_si128(d + 3, _mm_unpackhi_epi16(hi, zero));
-  }
-}
 
 // Stores the first n units of v at t: the whole vector when it ends at or
 // before `limit` (the end of the window's output), else only the n units.
