@@ -36,6 +36,18 @@ private:
   TaskFrame frame;
 };
 
+// Runs `task` (the object's task() call) under a frame of `object`; an
+// exception that escapes the task counts as the return value 1.
+template <class Task>
+std::int32_t runTask(const BQThread* object, Task task) {
+  try {
+    TaskScope scope(object);
+    return task();
+  } catch (...) {
+    return 1;
+  }
+}
+
 bool insideTaskOf(const BQThread* object) {
   for (TaskFrame* f = currentTasks; f != nullptr; f = f->outer)
     if (f->object == object)
@@ -85,13 +97,7 @@ void* BQThread::bootstrap(void* object) {
   self->running = true;
   self->mutex.unlock();
 
-  std::int32_t result;
-  try {
-    TaskScope scope(self);
-    result = self->task();
-  } catch (...) {
-    result = 1;
-  }
+  const std::int32_t result = runTask(self, [self] { return self->task(); });
 
   self->mutex.lock();
   __atomic_store_n(&self->taskReturnValue, result, __ATOMIC_RELEASE);
@@ -119,13 +125,7 @@ BQ_STATUS BQThread::executeInCurrentThread() {
   running = true;
   mutex.unlock();
 
-  std::int32_t result;
-  try {
-    TaskScope scope(this);
-    result = task();
-  } catch (...) {
-    result = 1;
-  }
+  const std::int32_t result = runTask(this, [this] { return task(); });
 
   mutex.lock();
   __atomic_store_n(&taskReturnValue, result, __ATOMIC_RELEASE);
