@@ -315,14 +315,15 @@ int cmdConvert(Call const& c) {
     } else if ((bad = parseUnits(c, src))) {
       return usageError(c.cmd, "bad UTF-8 code unit '%s'", bad);
     }
-    // Point at the first ill-formed sequence, as the converters would.
-    for (std::size_t i = 0; i < src.size(); ++i)
-      if (!isLegalUTF8Sequence(src.data() + i, src.data() + src.size())) {
-        std::printf("  first ill-formed sequence at byte %zu\n", i);
-        break;
-      } else if (src[i] >= 0xC0) {
-        i += (src[i] >= 0xF0) ? 3 : (src[i] >= 0xE0) ? 2 : 1;
-      }
+    // Point at the first ill-formed (or cut) sequence: where a converter
+    // with room for every character stops.
+    std::vector<UTF32> wide(src.size());
+    const UTF8* s = src.data();
+    UTF32* w = wide.data();
+    if (ConvertUTF8toUTF32(&s, src.data() + src.size(), &w, w + wide.size(),
+                           strictConversion) != conversionOK)
+      std::printf("  first ill-formed sequence at byte %zu\n",
+                  static_cast<std::size_t>(s - src.data()));
     convertOne<UTF8, UTF16>("UTF-16", src, ConvertUTF8toUTF16);
     convertOne<UTF8, UTF32>("UTF-32", src, ConvertUTF8toUTF32);
   } else if (!std::strcmp(form, "utf16")) {
