@@ -274,7 +274,10 @@ public:
   /// what the call created is removed, deepest first. A target that did not
   /// exist is removed with its tree (the ancestors made for it stay); in an
   /// existing target only the files and directories it created go, and
-  /// entries that were there before stay. Files that the copy overwrote are
+  /// entries that were there before stay. A target whose status cannot be
+  /// read for any reason other than its absence (nothing at the path, or no
+  /// directory on the way to it) counts as existing, so the rollback removes
+  /// only what the call made in it. Files that the copy overwrote are
   /// not restored. When the source cannot be opened at all, a target made
   /// for it stays.
   /// @returns 0; BQ_STS_DirectoryNotFound (the source is no directory, or a
