@@ -7,7 +7,7 @@
 // internals under names of their own, so the public routines run the
 // library's own code) also holds the tests of the public routines against
 // stated results: the corner cases, well-formedness against an independent
-// encoder, and every scalar value. Buffers have exactly their size
+// encoder (with the byte pairs), and every scalar value. Buffers have exactly their size
 // (AddressSanitizer sees any access outside them) and targets are filled
 // with a canary, so a difference in the result, either cursor, any written
 // unit or any unit after the target cursor fails.
@@ -177,18 +177,36 @@ TEST(ConvertKernels, FromUTF32) {
   EXPECT_EQ(nullptr, kernelSet("neon"));
 }
 
-// Every byte pair, then a third and a fourth byte from a set that crosses
-// every range boundary, inside ASCII at shifting offsets: each kernel's
-// validation decides each sequence as the reference does.
+// Every lead and second byte, then a third and a fourth byte from a set that
+// crosses every range boundary. With kernels: inside ASCII at shifting
+// offsets, each set decides each sequence as the reference does. In the
+// portable build: isLegalUTF8Sequence and the public reader accept exactly
+// the reference encodings of scalar values, and one byte short is never
+// legal (sourceExhausted for the reader).
 TEST(ConvertKernels, EveryBytePair) {
-  if (kSets.size() == 1) GTEST_SKIP() << "no kernel sets";
   const UTF8 later[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xFF};
   for (unsigned pair = 0; pair < 0x10000 && !HasFatalFailure(); ++pair) {
+    const std::vector<UTF8> b{UTF8(pair >> 8), UTF8(pair), later[pair % 11], later[pair / 11 % 11], 0x80, 0x80};
+#ifndef BRACKWELL_NO_SIMD
     std::vector<UTF8> s(100, 'a');
-    const std::size_t at = pair % 61;
-    s[at] = UTF8(pair >> 8), s[at + 1] = UTF8(pair), s[at + 2] = later[pair % 11], s[at + 3] = later[pair / 11 % 11];
+    std::copy(b.begin(), b.begin() + 4, s.begin() + pair % 61);
     compare(Dir<UTF8, UTF32>{utf8ToUTF32<true>, utf8ToUTF32<false>, ConvertUTF8toUTF32}, s, 100, -2,
             {strictConversion}, nullptr);
+#else
+    const std::size_t n = b[0] < 0xC0 ? 1 : b[0] < 0xE0 ? 2 : b[0] < 0xF0 ? 3 : b[0] < 0xF8 ? 4 : b[0] < 0xFC ? 5 : 6;
+    UTF32 v = n == 1 ? b[0] : b[0] & (0x7F >> n); // the payload bits
+    for (std::size_t k = 1; k < n; ++k) v = v << 6 | (b[k] & 0x3F);
+    const bool ok = n <= 4 && v <= 0x10FFFF && (v < 0xD800 || v > 0xDFFF) &&
+                    enc8(v) == std::vector<UTF8>(b.begin(), b.begin() + std::ptrdiff_t(n));
+    for (std::size_t len = n; len > 0 && len + 1 >= n; --len) {
+      ASSERT_EQ(ok && len == n, std::get<0>(convert<UTF8, UTF32>([](const UTF8** s, const UTF8* e, UTF32**, UTF32*) {
+        return isLegalUTF8Sequence(*s, e) ? conversionOK : sourceIllegal;
+      }, b, len, 0)) == conversionOK) << pair << " " << len;
+      ASSERT_EQ(len < n ? sourceExhausted : ok ? conversionOK : sourceIllegal,
+                std::get<0>(convert<UTF8, UTF32>([](auto... a) { return ConvertUTF8toUTF32(a..., strictConversion); },
+                                                 b, len, 1))) << pair << " " << len;
+    }
+#endif
   }
 }
 
@@ -228,34 +246,6 @@ TEST(Convert, CornerCases) {
       {{0xFF, 0x80, 0x80, 0x80, 0x80, 0x80}, 64, 2, sourceIllegal, 0, {}},
       {{0xF0, 0x41}, 0, 2, sourceExhausted, 0, {}},
       {{0xC3, 0x41}, 0, 2, sourceIllegal, 0, {}}});
-}
-
-// Every lead byte, every second byte and a set of later bytes, padded to
-// the announced length: isLegalUTF8Sequence and the reader accept exactly
-// the reference encodings of scalar values, and one byte short is never
-// legal (sourceExhausted for the reader).
-TEST(Convert, WellFormednessMatchesReferenceEncoder) {
-  const UTF8 later[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xFF};
-  for (unsigned lead = 0; lead < 256 && !HasFatalFailure(); ++lead) {
-    const std::size_t n = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : lead < 0xFC ? 5 : 6;
-    for (unsigned second = 0; second < (n > 1 ? 256 : 1); ++second)
-      for (std::size_t i = 0; i < (n > 2 ? sizeof later : 1); ++i)
-        for (std::size_t j = 0; j < (n > 3 ? sizeof later : 1); ++j) {
-          const std::vector<UTF8> bytes{UTF8(lead), UTF8(second), later[i], later[j], 0x80, 0x80};
-          UTF32 v = n == 1 ? lead : lead & (0x7F >> n); // the payload bits
-          for (std::size_t k = 1; k < n; ++k) v = v << 6 | (bytes[k] & 0x3F);
-          const bool ok = n <= 4 && v <= 0x10FFFF && (v < 0xD800 || v > 0xDFFF) &&
-                          enc8(v) == std::vector<UTF8>(bytes.begin(), bytes.begin() + std::ptrdiff_t(n));
-          for (std::size_t len = n; len > 0 && len + 1 >= n; --len) {
-            ASSERT_EQ(ok && len == n, std::get<0>(convert<UTF8, UTF32>([](const UTF8** s, const UTF8* e, UTF32**, UTF32*) {
-              return isLegalUTF8Sequence(*s, e) ? conversionOK : sourceIllegal;
-            }, bytes, len, 0)) == conversionOK) << lead << " " << second << " " << i << " " << j << " " << len;
-            ASSERT_EQ(len < n ? sourceExhausted : ok ? conversionOK : sourceIllegal,
-                      std::get<0>(convert<UTF8, UTF32>([](auto... a) { return ConvertUTF8toUTF32(a..., strictConversion); },
-                                                       bytes, len, 1)));
-          }
-        }
-  }
 }
 
 // Every scalar value through each routine, into a target of exactly the
