@@ -113,10 +113,8 @@ std::set<std::string> listedCalls() {
 } // namespace bqtest
 
 #if BQTEST_WRAP
-namespace {
 // The flag that ferror() reads (glibc's FILE).
-void streamError(FILE* f) { f->_flags |= _IO_ERR_SEEN; }
-} // namespace
+static void streamError(FILE* f) { f->_flags |= _IO_ERR_SEEN; }
 
 #define BQ_WRAP(name, result, params, args, failure)                           \
   extern "C" result __real_##name params;                                      \
@@ -130,43 +128,39 @@ BQ_FAULT_CALLS(BQ_WRAP, BQ_SKIP)
 // open and openat take the mode only with O_CREAT or O_TMPFILE; it is
 // passed on whenever the caller gave one.
 #define BQ_WRAP_OPEN(name, params, args)                                       \
-  extern "C" int __real_##name(params, ...);                                   \
-  extern "C" int __wrap_##name(params, ...) {                                  \
+  extern "C" int __real_##name params;                                         \
+  extern "C" int __wrap_##name params {                                        \
     va_list ap;                                                                \
     va_start(ap, flags);                                                       \
     mode_t mode = flags & (O_CREAT | O_TMPFILE) ? va_arg(ap, mode_t) : 0;      \
     va_end(ap);                                                                \
     int err = fails(k_##name, #name);                                          \
-    return err ? (errno = err, -1) : __real_##name(args, mode);                \
+    return err ? (errno = err, -1) : __real_##name args;                       \
   }
-#define BQ_COMMA ,
-BQ_WRAP_OPEN(open, char const* path BQ_COMMA int flags, path BQ_COMMA flags)
-BQ_WRAP_OPEN(openat, int dir BQ_COMMA char const* path BQ_COMMA int flags,
-             dir BQ_COMMA path BQ_COMMA flags)
+BQ_WRAP_OPEN(open, (char const* path, int flags, ...), (path, flags, mode))
+BQ_WRAP_OPEN(openat, (int dir, char const* path, int flags, ...), (dir, path, flags, mode))
 
 // Every form of the family is defined, the over-aligned ones included, so
 // that no sanitizer runtime has to supply part of it (its definitions would
 // clash with these). Blocks come from posix_memalign, which is not wrapped,
 // so the harness's own are no points.
-namespace {
-void* allocate(std::size_t n, std::size_t align = 0) {
+static void* allocate(std::size_t n, std::size_t align = 0) {
   void* p = nullptr;
   if (posix_memalign(&p, std::max(align, alignof(std::max_align_t)), n ? n : 1) != 0)
     return nullptr;
   ++g_live;
   return p;
 }
-void* allocateOrThrow(std::size_t n, std::size_t align = 0) {
+static void* allocateOrThrow(std::size_t n, std::size_t align = 0) {
   if (void* p = allocate(n, align))
     return p;
   throw std::bad_alloc();
 }
-void release(void* p) noexcept {
+static void release(void* p) noexcept {
   if (p)
     --g_live;
   std::free(p);
 }
-} // namespace
 
 using std::size_t;
 using Al = std::align_val_t;
