@@ -1,9 +1,9 @@
 // The directory-tree operations of BQFileUtils, as rows of one table run in
 // order on one tree, with relative paths. Each row gives the status, then
 // the lists of a listing ("pre" stands there before the call) or what
-// changed in the whole tree: "-path", "~path" (other bytes), "+path" (a
-// directory with "/", a file with "=" and its bytes, which are its path in
-// the fixture). Rows with a limit run in a child: 1 to 3 descriptors left
+// changed in the whole tree: "-path", "~path=bytes" (a file rewritten),
+// "+path" (a directory with "/", a file with "=" and its bytes, which are its
+// path in the fixture). Rows with a limit run in a child: 1 to 3 descriptors left
 // free, a file size limit in bytes, or -1 as user 65534.
 #include "brackwell/fileUtils.h"
 #include "support/fs_util.h"
@@ -39,8 +39,10 @@ std::string show(List const& l, std::size_t from = 0) {
 std::string diff(Snap const& a, Snap const& b) {
   std::string out;
   for (auto const& e : a)
-    if (!b.count(e.first) || b.at(e.first) != e.second)
-      out += (b.count(e.first) ? " ~" : " -") + e.first.substr(1);
+    if (!b.count(e.first))
+      out += " -" + e.first.substr(1);
+    else if (b.at(e.first) != e.second)
+      out += " ~" + e.first.substr(1) + "=" + b.at(e.first);
   for (auto const& e : b)
     if (!a.count(e.first))
       out += " +" + e.first.substr(1) +
@@ -59,10 +61,10 @@ struct Row { Op op; char const *a, *b; int limit, status; char const* want; };
 // inside guards; a merge whose source cannot be deleted), a directory whose
 // name ends in a backslash (joining drops it, so x\'s entries are named as
 // x's), too few descriptors (nest/d/f holds two directory streams before it
-// opens f, while flat/f needs one), writes that fail in the middle of
-// a file or only at the final flush (a file smaller than the stream's
-// buffer) past a file size limit, and permissions: pa/ns may be read but not searched, pb/nr
-// searched but not read, pc/ro not written.
+// opens f, while flat/f needs one), writes that fail in the middle of a
+// file or only at the final flush (a file smaller than the stream's buffer)
+// past a file size limit, and permissions: pa/ns may be read but not
+// searched, pb/nr searched but not read, pc/ro not written.
 Row const rows[] = {
     {List_, "r", "", 0, 0, "pre r/..x r/.hidden r/f r/filelink r/\xC3\x28 | pre r/dirlink r/sub"},
     {List_, "empty", "", 0, 0, "pre | pre"},
@@ -91,6 +93,7 @@ Row const rows[] = {
     {Copy, "r/sub", "r/sub/in", 0, 0, "+r/sub/in/ +r/sub/in/deep/ +r/sub/in/deep/h=r/sub/deep/h "
                                       "+r/sub/in/g=r/sub/g"},
     {Copy, "x\\", "xc", 0, 0, "+xc/ +xc/a=x/a +xc/s/ +xc/s/g=x/s/g"},
+    {Copy, "flat", "over", 0, 0, "~over/f=flat/f"},
     {Copy, "flat", "o\\", 0, kFail, ""},
     {Copy, "src", "dst1", 0, kFail, ""},
     {Copy, "src", "dst2", 0, kFail, ""},
@@ -155,6 +158,7 @@ TEST(Trees, Table) {
                         "w/d1/e/y", "w/d2/z", "c/w"})
     t.write(f, f);
   t.write("src/z", std::string(10000, 'z'));
+  t.write("over/f", "older and longer bytes");
   t.write("big/b", bqtest::content(200000, 1));
   t.write("small/d/s", bqtest::content(5000, 2));
   for (char const* d : {"dst1/", "dst2/", "dst3/", "old/"}) {
