@@ -89,30 +89,14 @@ bool matches(std::string const& out, std::string const& pat) {
   return std::regex_match(out, std::regex(re));
 }
 
-// What changed between two snapshots of the working directory.
-std::string diff(bqtest::Snap const& a, bqtest::Snap const& b) {
-  bqtest::Snap all = b;
-  all.insert(a.begin(), a.end());
-  std::string r;
-  for (auto const& [k, v] : all)
-    if (!b.count(k))
-      r += " -" + k.substr(1);
-    else if (!a.count(k))
-      r += " +" + k.substr(1) + (v == "<dir>" ? "" : ":" + str(long(v.size())));
-    else if (v != b.at(k))
-      r += " ~" + k.substr(1);
-  return r;
-}
-
 std::unique_ptr<bqtest::TempTree> g_tree; // the runs' working directory is w in it
-std::string g_exe;
 long g_points[2];          // system calls and allocations failed
 std::set<std::string> g_failed;
 
 // One run with the n-th point failing in the tree every run starts from:
-// the outcome (names that mkstemp() made up masked) and the point ("" when
-// none failed). Run 0 builds what an operation keeps for good (function
-// statics), so its leak check is skipped.
+// the outcome, then what changed in the tree (names that mkstemp() made up
+// masked), and the point ("" when none failed). Run 0 builds what an
+// operation keeps for good (function statics), so its leak check is skipped.
 std::pair<std::string, std::string> run(Row const& r, long n, int err) {
   g_tree->mkdir("w/d/s"); // before d/g, as the rows' listing order has it
   g_tree->mkdir("w/tmp");
@@ -132,8 +116,18 @@ std::pair<std::string, std::string> run(Row const& r, long n, int err) {
   std::string const point = bqtest::failedPoint();
   EXPECT_TRUE(n == 0 || (leaked == 0 && fdsLeaked == 0))
       << r.name << ", " << point << ": " << leaked << " blocks, " << fdsLeaked << " descriptors leaked";
-  std::string outcome = std::regex_replace(out + diff(before, bqtest::snapshot(".")),
-                                           std::regex("bqx(?!XXXXXX)\\w{6}"), "bqx######");
+  bqtest::Snap const after = bqtest::snapshot(".");
+  bqtest::Snap all = after;
+  all.insert(before.begin(), before.end());
+  std::string outcome = out;
+  for (auto const& [k, v] : all)
+    if (!after.count(k))
+      outcome += " -" + k.substr(1);
+    else if (!before.count(k))
+      outcome += " +" + k.substr(1) + (v == "<dir>" ? "" : ":" + str(long(v.size())));
+    else if (v != before.at(k))
+      outcome += " ~" + k.substr(1);
+  outcome = std::regex_replace(outcome, std::regex("bqx(?!XXXXXX)\\w{6}"), "bqx######");
   EXPECT_EQ(0, ::chdir(".."));
   bqtest::removeTree(g_tree->path("w"));
   return {outcome, point};
@@ -196,10 +190,9 @@ Row const kRows[] = {
     ROW(FU::deleteFile("f"), "done=0 -f;unlink=3030;new[]=!8"),
     {"getStats; a record that cannot be filled stays as it was", [] {
        BQFileStat st = {1, 2, 3, 4, true};
-       std::string s = str(FU::getStats(F, st)) + " "; // before the record is read
-       return s + str(st.size) + str(st.accessTime == 2) + str(st.modificationTime == 3) +
-              str(st.statusChangeTime == 4) + str(st.isDir);
-     }, "done=0 30000000;stat=3035 11111"},
+       std::string s = str(FU::getStats(F, st)); // before the record is read
+       return s + " " + str(st.size) + str(st.accessTime == 2 && st.modificationTime == 3 && st.statusChangeTime == 4 && st.isDir);
+     }, "done=0 30000;stat=3035 11"},
     ROW(FU::getFileSize(F), "done=3000;stat=-1"),
     ROW(FU::isDirectory(D), "done=1;stat=0"),
     ROW(FU::getAccessTime(F) > 0, "done=1;stat=0"),
@@ -218,8 +211,8 @@ Row const kRows[] = {
         "done=0 tmp/bqx###### +tmp/bqx######:0;stat=0 ./bqx###### +bqx######:0;"
         "mkstemp=3037 tmp/bqxXXXXXX;close=3037 tmp/bqx###### +tmp/bqx######:0;new[]=!?8 old"),
     ROW(str(FU::cwd()) == g_tree->path("w"), "done=1;getcwd=0;new[]=!8"),
-    ROW([] { BQFileSpec r; BQ_STATUS s = FU::getProcessFullPath(r, nullptr); return str(s) + str(str(r) == g_exe); }(),
-        "done=01;realpath=30;new[]=!8"),
+    ROW([] { BQFileSpec r; std::string s = str(FU::getProcessFullPath(r, nullptr)); return s + " " + str(r); }(),
+        "done=0 " + std::filesystem::canonical("/proc/self/exe").string() + ";realpath=3 null;new[]=!8"),
     // Without /proc: a search of PATH, and a name relative to the working directory.
     ALWAYS("realpath", [] { BQFileSpec r = old(); return then([&] { return FU::getProcessFullPath(r, "prog"); }, r); }(),
            "done stat=0 bin/prog;stat#2=1 null;new[]=8 old|!8 (old|x/prog)"),
@@ -315,33 +308,25 @@ std::string const kUnfailed =
     "__stack_chk_fail|_GLOBAL_OFFSET_TABLE_|__tls_get_addr|__dso_handle|__errno_location|"
     "__popcount#|__cpu_#|__(asan|ubsan|gcov)_#";
 
-// The functions the library calls from outside itself, as nm lists them.
-std::set<std::string> libraryCalls() {
-  std::set<std::string> names[2]; // defined, undefined
-  FILE* p = ::popen("nm -g " BQTEST_LIBRARY, "r");
-  char line[512];
-  while (p != nullptr && std::fgets(line, sizeof line, p))
-    if (char const* name = std::strrchr(line, ' '))
-      names[std::strchr("Uwv", name[-1]) != nullptr].insert(std::string(name + 1, std::strcspn(name + 1, "\n")));
-  EXPECT_TRUE(p != nullptr && ::pclose(p) == 0) << "nm " BQTEST_LIBRARY;
-  for (auto const& d : names[0])
-    names[1].erase(d);
-  return names[1];
-}
-
 class Setup : public ::testing::Environment {
-  // Every call the library makes is one the harness fails or one of
-  // kUnfailed; after all rows, every call the harness lists has failed.
+  // Every function the library calls from outside itself is one the harness
+  // fails or one of kUnfailed; after all rows, every call it lists has failed.
   void SetUp() override {
+    std::set<std::string> names[2]; // defined by the library, called from it (nm)
+    FILE* p = ::popen("nm -g " BQTEST_LIBRARY, "r");
+    char line[512];
+    while (p != nullptr && std::fgets(line, sizeof line, p))
+      if (char const* name = std::strrchr(line, ' '))
+        names[std::strchr("Uwv", name[-1]) != nullptr].insert(std::string(name + 1, std::strcspn(name + 1, "\n")));
+    EXPECT_TRUE(p != nullptr && ::pclose(p) == 0) << "nm " BQTEST_LIBRARY;
     std::string unknown;
-    for (auto const& c : libraryCalls())
-      if (bqtest::callsWrapped() && !bqtest::listedCalls().count(c) && !matches(c, kUnfailed))
+    for (auto const& c : names[1])
+      if (bqtest::callsWrapped() && !names[0].count(c) && !bqtest::listedCalls().count(c) && !matches(c, kUnfailed))
         unknown += " " + c;
     EXPECT_EQ("", unknown) << "calls not wrapped";
     if (bqtest::isDir("/dev/shm")) // thousands of small trees: tmpfs if any
       ::setenv("TMPDIR", "/dev/shm", 1);
     g_tree.reset(new bqtest::TempTree);
-    g_exe = std::filesystem::canonical("/proc/self/exe");
     EXPECT_EQ(0, ::chdir(g_tree->root().c_str()));
     ::setenv("TMPDIR", "tmp", 1);
     ::setenv("PATH", ":x:bin", 1);
