@@ -22,13 +22,10 @@ template <class C> static std::basic_string<C> take(C* p, std::size_t n = std::s
 // Every itoa overload replaces the output's content; the wide overloads of
 // atol and atod narrow with tostr first (U+0131 becomes '1').
 TEST(StringUtils, Numbers) {
-  for (int value : {0, INT_MIN}) {
-    std::string s = "previous";
-    std::wstring w = L"previous";
-    SU::itoa(value, s), SU::itoa(value, w);
-    EXPECT_EQ(std::make_tuple(std::to_string(value), std::to_string(value), std::to_wstring(value)),
-              std::make_tuple(SU::itoa(value), s, w));
-  }
+  std::string s = "previous";
+  std::wstring w = L"previous";
+  SU::itoa(INT_MIN, s), SU::itoa(INT_MIN, w);
+  EXPECT_EQ(std::make_tuple("0", "-2147483648", L"-2147483648"), std::make_tuple(SU::itoa(0), s, w));
   struct { char const* text; long value; } const atols[] = {
       {"  42abc", 42},
       {"abc", 0},
