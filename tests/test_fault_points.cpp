@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -90,7 +92,7 @@ bool matches(std::string const& out, std::string const& pat) {
 }
 
 std::unique_ptr<bqtest::TempTree> g_tree; // the runs' working directory is w in it
-long g_points[2];          // system calls and allocations failed
+long g_points[2]; // system calls and allocations failed
 std::set<std::string> g_failed;
 
 // One run with the n-th point failing in the tree every run starts from:

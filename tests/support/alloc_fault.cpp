@@ -73,20 +73,6 @@ thread_local bool t_paused = false;
 thread_local int t_err = 0, t_failedNth = 0;
 thread_local char const *t_always = nullptr, *t_failed = nullptr;
 thread_local int t_seen[kAlloc + 1]; // calls per id since the arm
-
-// Counts a fallible call; the error number to fail it with, 0 for none.
-int fails(int id, char const* name) {
-  if (t_paused)
-    return 0;
-  if (t_always != nullptr && std::strcmp(t_always, name) == 0)
-    return t_err;
-  int nth = ++t_seen[id];
-  if (t_countdown <= 0 || --t_countdown > 0)
-    return 0;
-  t_failed = name;
-  t_failedNth = nth;
-  return t_err;
-}
 } // namespace
 
 namespace bqtest {
@@ -113,6 +99,20 @@ std::set<std::string> listedCalls() {
 } // namespace bqtest
 
 #if BQTEST_WRAP
+// Counts a fallible call; the error number to fail it with, 0 for none.
+static int fails(int id, char const* name) {
+  if (t_paused)
+    return 0;
+  if (t_always != nullptr && std::strcmp(t_always, name) == 0)
+    return t_err;
+  int nth = ++t_seen[id];
+  if (t_countdown <= 0 || --t_countdown > 0)
+    return 0;
+  t_failed = name;
+  t_failedNth = nth;
+  return t_err;
+}
+
 // The flag that ferror() reads (glibc's FILE).
 static void streamError(FILE* f) { f->_flags |= _IO_ERR_SEEN; }
 
