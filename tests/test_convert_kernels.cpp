@@ -45,7 +45,7 @@ const std::vector<const KernelSet*> kSets = [] {
 
 // Result, units read, units written and the whole target buffer.
 template <class S, class T, class F>
-auto convert(F fn, std::vector<S> const& src, std::size_t n, std::size_t cap) {
+__attribute__((noinline)) auto convert(F fn, std::vector<S> const& src, std::size_t n, std::size_t cap) {
   std::unique_ptr<S[]> s(new S[n]);
   std::unique_ptr<T[]> t(new T[cap]);
   std::copy(src.begin(), src.begin() + std::ptrdiff_t(n), s.get());
