@@ -21,18 +21,6 @@
                         "avx2")))
 #define BQ_DECODE_AVX2 1
 
-// GCC 12's AVX-512 intrinsics read a deliberately uninitialised register
-// for their unused lanes, and its flow analysis warns about that inside the
-// header whenever they are inlined.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 #include "decode_body.h"
 
@@ -43,6 +31,8 @@ namespace {
 BQ_DECODE_TARGET inline __m512i table512(const std::uint8_t (&t)[16]) {
   return _mm512_broadcast_i32x4(load(t));
 }
+
+BQ_RULE_ERRORS(__m512i, _mm512, si512, table512)
 
 BQ_DECODE_TARGET inline __m512i payload512(__m512i v) {
   return _mm512_and_si512(
@@ -176,21 +166,7 @@ BQ_DECODE_TARGET inline int window512(const UTF8* s, int avail, T*& tRef,
   const __m512i p1 = _mm512_alignr_epi8(x, before, 15);
   const __m512i p2 = _mm512_alignr_epi8(x, before, 14);
   const __m512i p3 = _mm512_alignr_epi8(x, before, 13);
-  const __m512i nib = _mm512_set1_epi8(0x0F);
-  const __m512i pairs = _mm512_and_si512(
-      _mm512_and_si512(
-          _mm512_shuffle_epi8(table512(kNibbleTables.prevHigh),
-                              _mm512_and_si512(_mm512_srli_epi16(p1, 4), nib)),
-          _mm512_shuffle_epi8(table512(kNibbleTables.prevLow),
-                              _mm512_and_si512(p1, nib))),
-      _mm512_shuffle_epi8(table512(kNibbleTables.curHigh),
-                          _mm512_and_si512(_mm512_srli_epi16(x, 4), nib)));
-  const __m512i need = _mm512_and_si512(
-      _mm512_or_si512(_mm512_subs_epu8(p2, _mm512_set1_epi8(0x60)),
-                      _mm512_subs_epu8(p3, _mm512_set1_epi8(0x70))),
-      _mm512_set1_epi8(static_cast<char>(0x80)));
-  if (_mm512_test_epi8_mask(_mm512_xor_si512(pairs, need),
-                            _mm512_set1_epi8(-1)) != 0)
+  if (_mm512_test_epi8_mask(ruleErrors(x, p1, p2, p3), _mm512_set1_epi8(-1)) != 0)
     return 0;
   const std::uint64_t cont = _mm512_cmplt_epi8_mask(x, _mm512_set1_epi8(-64));
   const std::uint64_t starts = ~cont;
@@ -246,34 +222,20 @@ BQ_DECODE_TARGET inline int window512(const UTF8* s, int avail, T*& tRef,
   return len;
 }
 
-template <class T>
-BQ_DECODE_TARGET void decode512(const UTF8*& sRef, const UTF8* sEnd, T*& tRef,
-                                T* tEnd) {
-  const UTF8* s = sRef;
-  T* t = tRef;
-  for (std::ptrdiff_t n; (n = sEnd - s) >= kTailMin;) {
-    const int used = window512(s, n < kWindow ? static_cast<int>(n) : kWindow, t, tEnd);
-    if (used == 0)
-      break;
-    s += used;
+// The windows of this file: 64 bytes, or the tail of 16 to 63.
+struct Window512 {
+  template <class T>
+  BQ_DECODE_TARGET int operator()(const UTF8* s, std::ptrdiff_t left, T*& t,
+                                  T* tEnd) const {
+    return window512(s, left < kWindow ? static_cast<int>(left) : kWindow, t,
+                     tEnd);
   }
-  sRef = s;
-  tRef = t;
-}
+};
 
 } // namespace
-
-BQ_DECODE_TARGET void avx512Utf8To16(const UTF8*& s, const UTF8* sEnd,
-                                     UTF16*& t, UTF16* tEnd) {
-  decode512(s, sEnd, t, tEnd);
-}
-
-BQ_DECODE_TARGET void avx512Utf8To32(const UTF8*& s, const UTF8* sEnd,
-                                     UTF32*& t, UTF32* tEnd) {
-  decode512(s, sEnd, t, tEnd);
-}
-
 } // namespace detail
 } // namespace Brackwell
+
+BQ_DECODE_ENTRY_POINTS(avx512, Window512)
 
 #endif // __x86_64__

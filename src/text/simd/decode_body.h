@@ -39,7 +39,7 @@
 #include "kernels.h"
 #include "widen.h"
 
-#include <immintrin.h>
+#include "intrinsics.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -91,6 +91,30 @@ struct WindowBits {
   std::uint64_t high, starts, threes, fours;
 };
 
+// Non-zero bytes where the bytes `cur` break a rule, given the bytes one,
+// two and three places back (p1 to p3): three nibble lookups per byte pair
+// (decode_tables.h), and bit 7 where a lead two places back (E0 and up:
+// 0x80 and up after a saturating subtraction of 0x60) or three back (F0 and
+// up) requires a continuation; pairs of continuations carry bit 7 too, so
+// they cancel. One definition per vector width V: P is its intrinsics'
+// prefix, S the suffix of their bitwise forms, and `table` loads a 16-byte
+// table into every 128-bit lane.
+#define BQ_RULE_ERRORS(V, P, S, table)                                         \
+  BQ_DECODE_TARGET inline V ruleErrors(V cur, V p1, V p2, V p3) {             \
+    const V nib = P##_set1_epi8(0x0F);                                         \
+    const V pairs = P##_and_##S(                                               \
+        P##_and_##S(P##_shuffle_epi8(table(kNibbleTables.prevHigh),            \
+                                     P##_and_##S(P##_srli_epi16(p1, 4), nib)), \
+                    P##_shuffle_epi8(table(kNibbleTables.prevLow),             \
+                                     P##_and_##S(p1, nib))),                   \
+        P##_shuffle_epi8(table(kNibbleTables.curHigh),                         \
+                         P##_and_##S(P##_srli_epi16(cur, 4), nib)));           \
+    const V need = P##_and_##S(P##_or_##S(P##_subs_epu8(p2, P##_set1_epi8(0x60)), \
+                                          P##_subs_epu8(p3, P##_set1_epi8(0x70))), \
+                               P##_set1_epi8(static_cast<char>(0x80)));        \
+    return P##_xor_##S(pairs, need);                                           \
+  }
+
 #ifdef BQ_DECODE_AVX2
 
 BQ_DECODE_TARGET inline std::uint64_t bits(__m256i a, __m256i b) {
@@ -104,29 +128,14 @@ BQ_DECODE_TARGET inline __m256i table(const std::uint8_t (&t)[16]) {
   return _mm256_broadcastsi128_si256(load(t));
 }
 
+BQ_RULE_ERRORS(__m256i, _mm256, si256, table)
+
 // Non-zero bytes where the 32 bytes `cur` (after `prev`) break a rule.
 BQ_DECODE_TARGET inline __m256i errors(__m256i cur, __m256i prev) {
-  const __m256i nib = _mm256_set1_epi8(0x0F);
   const __m256i before = _mm256_permute2x128_si256(prev, cur, 0x21);
-  const __m256i p1 = _mm256_alignr_epi8(cur, before, 15);
-  const __m256i p2 = _mm256_alignr_epi8(cur, before, 14);
-  const __m256i p3 = _mm256_alignr_epi8(cur, before, 13);
-  const __m256i pairs = _mm256_and_si256(
-      _mm256_and_si256(
-          _mm256_shuffle_epi8(table(kNibbleTables.prevHigh),
-                              _mm256_and_si256(_mm256_srli_epi16(p1, 4), nib)),
-          _mm256_shuffle_epi8(table(kNibbleTables.prevLow),
-                              _mm256_and_si256(p1, nib))),
-      _mm256_shuffle_epi8(table(kNibbleTables.curHigh),
-                          _mm256_and_si256(_mm256_srli_epi16(cur, 4), nib)));
-  // Bit 7 where a lead two places back (E0 and up: 0x80 and up after a
-  // saturating subtraction of 0x60) or three back (F0 and up) requires a
-  // continuation; pairs of continuations carry bit 7 too, so they cancel.
-  const __m256i need = _mm256_and_si256(
-      _mm256_or_si256(_mm256_subs_epu8(p2, _mm256_set1_epi8(0x60)),
-                      _mm256_subs_epu8(p3, _mm256_set1_epi8(0x70))),
-      _mm256_set1_epi8(static_cast<char>(0x80)));
-  return _mm256_xor_si256(pairs, need);
+  return ruleErrors(cur, _mm256_alignr_epi8(cur, before, 15),
+                    _mm256_alignr_epi8(cur, before, 14),
+                    _mm256_alignr_epi8(cur, before, 13));
 }
 
 template <class T> BQ_DECODE_TARGET inline void widen32(__m256i x, T* t) {
@@ -190,25 +199,13 @@ BQ_DECODE_TARGET inline std::uint64_t bits(__m128i a, __m128i b, __m128i c,
          static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(d))) << 48;
 }
 
+BQ_RULE_ERRORS(__m128i, _mm, si128, load)
+
 // Non-zero bytes where the 16 bytes `cur` (after `prev`) break a rule.
 BQ_DECODE_TARGET inline __m128i errors(__m128i cur, __m128i prev) {
-  const __m128i nib = _mm_set1_epi8(0x0F);
-  const __m128i p1 = _mm_alignr_epi8(cur, prev, 15);
-  const __m128i p2 = _mm_alignr_epi8(cur, prev, 14);
-  const __m128i p3 = _mm_alignr_epi8(cur, prev, 13);
-  const __m128i pairs = _mm_and_si128(
-      _mm_and_si128(_mm_shuffle_epi8(load(kNibbleTables.prevHigh),
-                                     _mm_and_si128(_mm_srli_epi16(p1, 4), nib)),
-                    _mm_shuffle_epi8(load(kNibbleTables.prevLow),
-                                     _mm_and_si128(p1, nib))),
-      _mm_shuffle_epi8(load(kNibbleTables.curHigh),
-                       _mm_and_si128(_mm_srli_epi16(cur, 4), nib)));
-  // As in the AVX2 variant: bit 7 where a continuation is required.
-  const __m128i need = _mm_and_si128(
-      _mm_or_si128(_mm_subs_epu8(p2, _mm_set1_epi8(0x60)),
-                   _mm_subs_epu8(p3, _mm_set1_epi8(0x70))),
-      _mm_set1_epi8(static_cast<char>(0x80)));
-  return _mm_xor_si128(pairs, need);
+  return ruleErrors(cur, _mm_alignr_epi8(cur, prev, 15),
+                    _mm_alignr_epi8(cur, prev, 14),
+                    _mm_alignr_epi8(cur, prev, 13));
 }
 
 template <bool Tail>
@@ -485,22 +482,16 @@ BQ_DECODE_TARGET inline int window(const UTF8* s, int readable, T*& tRef,
 // Below this many bytes the tail is left to the per-character paths.
 constexpr std::ptrdiff_t kTailMin = 16;
 
-template <class T>
-BQ_DECODE_TARGET void decode(const UTF8*& sRef, const UTF8* sEnd, T*& tRef,
-                             T* tEnd) {
+// Converts windows while kTailMin bytes are left: window(s, left, t, tEnd)
+// converts the window at s, of which `left` bytes are readable, and
+// returns the bytes it consumed, 0 when it takes none.
+template <class T, class Window>
+BQ_DECODE_TARGET inline void decodeWindows(const UTF8*& sRef, const UTF8* sEnd,
+                                           T*& tRef, T* tEnd, Window window) {
   const UTF8* s = sRef;
   T* t = tRef;
-  for (;;) {
-    const std::ptrdiff_t n = sEnd - s;
-    int used;
-    if (n >= kReach) {
-      used = window<false>(s, kReach, t, tEnd);
-    } else if (n >= kTailMin) {
-      // The tail: loads stop at sEnd (the last 16 bytes, shifted).
-      used = window<true>(s, static_cast<int>(n), t, tEnd);
-    } else {
-      break;
-    }
+  for (std::ptrdiff_t n; (n = sEnd - s) >= kTailMin;) {
+    const int used = window(s, n, t, tEnd);
     if (used == 0)
       break;
     s += used;
@@ -509,8 +500,35 @@ BQ_DECODE_TARGET void decode(const UTF8*& sRef, const UTF8* sEnd, T*& tRef,
   tRef = t;
 }
 
+// The windows of this header: a full one while kReach bytes are readable,
+// then the tail, whose loads stop at sEnd (the last 16 bytes, shifted).
+struct BodyWindow {
+  template <class T>
+  BQ_DECODE_TARGET int operator()(const UTF8* s, std::ptrdiff_t left, T*& t,
+                                  T* tEnd) const {
+    return left >= kReach ? window<false>(s, kReach, t, tEnd)
+                          : window<true>(s, static_cast<int>(left), t, tEnd);
+  }
+};
+
 } // namespace
 } // namespace detail
 } // namespace Brackwell
+
+// The two entry points of kernels.h for one instruction set, `set`Utf8To16
+// and `set`Utf8To32, each converting the windows of the type `Window`.
+#define BQ_DECODE_ENTRY_POINTS(set, Window)                                    \
+  namespace Brackwell {                                                        \
+  namespace detail {                                                           \
+  BQ_DECODE_TARGET void set##Utf8To16(const UTF8*& s, const UTF8* sEnd,        \
+                                      UTF16*& t, UTF16* tEnd) {                \
+    decodeWindows(s, sEnd, t, tEnd, Window{});                                 \
+  }                                                                            \
+  BQ_DECODE_TARGET void set##Utf8To32(const UTF8*& s, const UTF8* sEnd,        \
+                                      UTF32*& t, UTF32* tEnd) {                \
+    decodeWindows(s, sEnd, t, tEnd, Window{});                                 \
+  }                                                                            \
+  }                                                                            \
+  }
 
 #endif // BRACKWELL_SRC_TEXT_SIMD_DECODE_BODY_H

@@ -10,20 +10,6 @@
 #define BQ_DECODE_TARGET __attribute__((target("ssse3,sse4.1")))
 #include "decode_body.h"
 
-namespace Brackwell {
-namespace detail {
-
-BQ_DECODE_TARGET void sseUtf8To16(const UTF8*& s, const UTF8* sEnd, UTF16*& t,
-                                  UTF16* tEnd) {
-  decode(s, sEnd, t, tEnd);
-}
-
-BQ_DECODE_TARGET void sseUtf8To32(const UTF8*& s, const UTF8* sEnd, UTF32*& t,
-                                  UTF32* tEnd) {
-  decode(s, sEnd, t, tEnd);
-}
-
-} // namespace detail
-} // namespace Brackwell
+BQ_DECODE_ENTRY_POINTS(sse, BodyWindow)
 
 #endif // __x86_64__
