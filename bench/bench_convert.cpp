@@ -2,8 +2,9 @@
 // against ICU, glibc iconv, std::codecvt and memcpy of the same bytes.
 // Each benchmark's name is "<operation>/<peer>/<text>"; bytes/s counts the
 // UTF-8 size of the text, so every row of one text compares alike.
-// "brackwell-sse" rows force the SSE kernel set through the library's
-// internal entry point, so that machines without AVX2 are known too; the
+// "brackwell-sse" and "brackwell-avx2" rows force the SSE or the AVX2 kernel
+// set through the library's internal entry point, so that machines without
+// AVX-512 (or AVX2) are known too; the
 // "utf8_to_utf16_short" rows convert the text cut into pieces of about 48
 // bytes, one call per piece, as paths and names are converted.
 #include <brackwell/ConvertUTF.h>
@@ -156,17 +157,16 @@ void BQ_validate(benchmark::State& st, int k) {
   });
 }
 
-// The same four operations with the SSE kernel set forced (skipped where
-// the processor lacks it).
+// The same four operations with the SSE or the AVX2 kernel set forced
+// (skipped where the processor lacks it).
 using Brackwell::detail::KernelSet;
-const KernelSet* sse() { return Brackwell::detail::kernelSet("sse"); }
 
 template <class S, class T, class F>
-void forced(benchmark::State& st, Text const& t, std::vector<S> const& src,
-            F fn) {
-  const KernelSet* ks = sse();
+void forced(benchmark::State& st, const char* set, Text const& t,
+            std::vector<S> const& src, F fn) {
+  const KernelSet* ks = Brackwell::detail::kernelSet(set);
   if (!ks) {
-    st.SkipWithError("no SSE kernel set on this processor");
+    st.SkipWithError("this processor lacks the kernel set");
     return;
   }
   std::vector<T> out(t.u8.size() + 1);
@@ -180,22 +180,23 @@ void forced(benchmark::State& st, Text const& t, std::vector<S> const& src,
 std::vector<UTF8> bytes(Text const& t) {
   return std::vector<UTF8>(t.u8.begin(), t.u8.end());
 }
-void SSE_8to16(benchmark::State& st, int k) {
+template <const char* Set> void forced8to16(benchmark::State& st, int k) {
   Text const& t = text(k);
-  forced<UTF8, UTF16>(st, t, bytes(t), Brackwell::detail::utf8ToUTF16<true>);
+  forced<UTF8, UTF16>(st, Set, t, bytes(t), Brackwell::detail::utf8ToUTF16<true>);
 }
-void SSE_16to8(benchmark::State& st, int k) {
+template <const char* Set> void forced16to8(benchmark::State& st, int k) {
   Text const& t = text(k);
-  forced<UTF16, UTF8>(st, t, t.u16, Brackwell::detail::utf16ToUTF8<true>);
+  forced<UTF16, UTF8>(st, Set, t, t.u16, Brackwell::detail::utf16ToUTF8<true>);
 }
-void SSE_8to32(benchmark::State& st, int k) {
+template <const char* Set> void forced8to32(benchmark::State& st, int k) {
   Text const& t = text(k);
-  forced<UTF8, UTF32>(st, t, bytes(t), Brackwell::detail::utf8ToUTF32<true>);
+  forced<UTF8, UTF32>(st, Set, t, bytes(t), Brackwell::detail::utf8ToUTF32<true>);
 }
-void SSE_32to8(benchmark::State& st, int k) {
+template <const char* Set> void forced32to8(benchmark::State& st, int k) {
   Text const& t = text(k);
-  forced<UTF32, UTF8>(st, t, t.u32, Brackwell::detail::utf32ToUTF8<true>);
+  forced<UTF32, UTF8>(st, Set, t, t.u32, Brackwell::detail::utf32ToUTF8<true>);
 }
+constexpr char kSse[] = "sse", kAvx2[] = "avx2";
 
 // The text cut at character boundaries into pieces of about 48 bytes.
 std::vector<std::string> const& pieces(int k) {
@@ -381,10 +382,14 @@ const Row kRows[] = {
     {"utf32_to_utf8", "brackwell", BQ_32to8}, {"utf32_to_utf8", "icu", ICU_32to8},
     {"utf32_to_utf8", "iconv", ICONV_32to8}, {"utf32_to_utf8", "codecvt", CODECVT_32to8},
     {"validate", "brackwell", BQ_validate}, {"validate", "icu", ICU_validate},
-    {"utf8_to_utf16", "brackwell-sse", SSE_8to16},
-    {"utf16_to_utf8", "brackwell-sse", SSE_16to8},
-    {"utf8_to_utf32", "brackwell-sse", SSE_8to32},
-    {"utf32_to_utf8", "brackwell-sse", SSE_32to8},
+    {"utf8_to_utf16", "brackwell-sse", forced8to16<kSse>},
+    {"utf16_to_utf8", "brackwell-sse", forced16to8<kSse>},
+    {"utf8_to_utf32", "brackwell-sse", forced8to32<kSse>},
+    {"utf32_to_utf8", "brackwell-sse", forced32to8<kSse>},
+    {"utf8_to_utf16", "brackwell-avx2", forced8to16<kAvx2>},
+    {"utf16_to_utf8", "brackwell-avx2", forced16to8<kAvx2>},
+    {"utf8_to_utf32", "brackwell-avx2", forced8to32<kAvx2>},
+    {"utf32_to_utf8", "brackwell-avx2", forced32to8<kAvx2>},
     {"utf8_to_utf16_short", "brackwell", BQ_short},
     {"utf8_to_utf16_short", "icu", ICU_short},
     {"memcpy", "memcpy", MEMCPY},

@@ -12,7 +12,6 @@
 //===----------------------------------------------------------------------===//
 #if defined(__x86_64__)
 
-#include "text/simd/encode_common.h"
 #include "text/simd/kernels.h"
 
 #include <immintrin.h>
@@ -21,7 +20,8 @@
 #include <cstdint>
 
 #define BQ_TARGET_AVX2 __attribute__((target("avx2,bmi2")))
-#define BQ_ALWAYS_INLINE inline __attribute__((always_inline))
+#define BQ_ENCODE_TARGET BQ_TARGET_AVX2
+#include "text/simd/encode_body.h"
 
 namespace Brackwell {
 namespace detail {
@@ -103,6 +103,23 @@ BQ_TARGET_AVX2 inline __m256i pack32(__m256i a, __m256i b) {
   return _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
 }
 
+// Stores four squeezed 16-byte vectors one after the other at `out`, each
+// as long as its kCompress32 pattern (i0 to i3) says; returns the byte
+// count.
+BQ_TARGET_AVX2 BQ_ALWAYS_INLINE std::size_t
+storeSqueezed(std::uint8_t* out, __m128i v0, __m128i v1, __m128i v2,
+              __m128i v3, unsigned i0, unsigned i1, unsigned i2, unsigned i3) {
+  std::size_t at = 0;
+  store(out, v0);
+  at += kCompress32.length[i0];
+  store(out + at, v1);
+  at += kCompress32.length[i1];
+  store(out + at, v2);
+  at += kCompress32.length[i2];
+  store(out + at, v3);
+  return at + kCompress32.length[i3];
+}
+
 // Encodes the sixteen UTF-16 units `u` as UTF-8 at `out` (which has room for
 // 64 bytes) and returns how many units it took: 16, or 15 when unit 15 is a
 // high surrogate (its pair is left for the next block), or 0 when the block
@@ -175,10 +192,7 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
     const __m256i low = _mm256_cmpeq_epi16(top6, splat16<0xDC00>());
     unsigned h = bits16(high);
     const unsigned l = bits16(low);
-    if (h & 0x8000) {
-      n = 15;
-      h &= 0x7FFF;
-    }
+    n = unitsTaken(h, 16);
     if (l != h << 1) {
       len = 0;
       return 0;
@@ -220,16 +234,10 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE int encode16(__m256i u, std::uint8_t* out,
   const __m256i b = _mm256_shuffle_epi8(
       _mm256_unpackhi_epi16(lo, hi),
       patterns(kCompress32.pattern[i1], kCompress32.pattern[i3]));
-  std::size_t at = 0;
-  store(out, _mm256_castsi256_si128(a));
-  at += kCompress32.length[i0];
-  store(out + at, _mm256_castsi256_si128(b));
-  at += kCompress32.length[i1];
-  store(out + at, _mm256_extracti128_si256(a, 1));
-  at += kCompress32.length[i2];
-  store(out + at, _mm256_extracti128_si256(b, 1));
-  at += kCompress32.length[i3];
-  len = at - (n == 15 ? 2 : 0);
+  len = storeSqueezed(out, _mm256_castsi256_si128(a), _mm256_castsi256_si128(b),
+                      _mm256_extracti128_si256(a, 1),
+                      _mm256_extracti128_si256(b, 1), i0, i1, i2, i3) -
+        (n == 15 ? 2 : 0);
   return n;
 }
 
@@ -280,15 +288,9 @@ BQ_TARGET_AVX2 BQ_ALWAYS_INLINE std::size_t encodeWide16(__m256i a, __m256i b,
   const __m256i y = _mm256_shuffle_epi8(
       wideLanes(b, b80, b800, b10000),
       patterns(kCompress32.pattern[i1], kCompress32.pattern[i3]));
-  std::size_t at = 0;
-  store(out, _mm256_castsi256_si128(x));
-  at += kCompress32.length[i0];
-  store(out + at, _mm256_extracti128_si256(x, 1));
-  at += kCompress32.length[i2];
-  store(out + at, _mm256_castsi256_si128(y));
-  at += kCompress32.length[i1];
-  store(out + at, _mm256_extracti128_si256(y, 1));
-  return at + kCompress32.length[i3];
+  return storeSqueezed(out, _mm256_castsi256_si128(x),
+                       _mm256_extracti128_si256(x, 1), _mm256_castsi256_si128(y),
+                       _mm256_extracti128_si256(y, 1), i0, i2, i1, i3);
 }
 
 // For each 8-bit mask of 32-bit lanes to keep, the lane indices that move
@@ -308,161 +310,106 @@ struct CompressDwordsTable {
 };
 constexpr CompressDwordsTable kCompressDwords;
 
-} // namespace
-
-BQ_TARGET_AVX2 void avx2Utf16To8(const UTF16*& s, const UTF16* sEnd, UTF8*& t,
-                                 UTF8* tEnd) {
-  const UTF16* p = s;
-  UTF8* q = t;
-  Staging st;
-  while (sEnd - p >= 16) {
-    const __m256i u = load(p);
-    std::size_t len;
-    const int n = encode16<true>(u, st.next(), len);
-    if (n == 0 || len > st.room(q, tEnd))
-      break;
-    p += n;
-    st.commit(len, q);
-  }
-  st.flushTo(q);
-  s = p;
-  t = q;
+// Eight UTF-16 units (`units`, each followed by the one in `nexts`) as
+// UTF-32 at `at`: a high unit h followed by l gives ((h - 0xD800) << 10) +
+// l - 0xDC00 + 0x10000, which is (h << 10) + l - 0x35FDC00; the lanes of the
+// low units (clear in `keep`) are squeezed out, and the `out` values are
+// stored with a masked store.
+BQ_TARGET_AVX2 BQ_ALWAYS_INLINE void widenPairs(__m128i units, __m128i nexts,
+                                                __m128i highs, unsigned keep,
+                                                int out, UTF32* at) {
+  const __m256i c = _mm256_cvtepu16_epi32(units);
+  const __m256i pair =
+      _mm256_sub_epi32(_mm256_add_epi32(_mm256_slli_epi32(c, 10),
+                                        _mm256_cvtepu16_epi32(nexts)),
+                       splat32<0x35FDC00>());
+  const __m256i v = _mm256_blendv_epi8(c, pair, _mm256_cvtepi16_epi32(highs));
+  const __m256i packed = _mm256_permutevar8x32_epi32(
+      v, _mm256_load_si256(
+             reinterpret_cast<const __m256i*>(kCompressDwords.index[keep])));
+  const __m256i first = _mm256_cmpgt_epi32(
+      _mm256_set1_epi32(out), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+  _mm256_maskstore_epi32(reinterpret_cast<int*>(at), first, packed);
 }
 
-BQ_TARGET_AVX2 void avx2Utf32To8(const UTF32*& s, const UTF32* sEnd, UTF8*& t,
-                                 UTF8* tEnd) {
-  const UTF32* p = s;
-  UTF8* q = t;
-  Staging st;
-  while (sEnd - p >= 16) {
+// The block work of the AVX2 kernels (encode_body.h).
+struct Ops {
+  // Both directions to UTF-8: sixteen units a block.
+  BQ_TARGET_AVX2 static BQ_ALWAYS_INLINE int block(const UTF16* p,
+                                                   std::uint8_t* out,
+                                                   std::size_t& len) {
+    return encode16<true>(load(p), out, len);
+  }
+  BQ_TARGET_AVX2 static BQ_ALWAYS_INLINE int block(const UTF32* p,
+                                                   std::uint8_t* out,
+                                                   std::size_t& len) {
     const __m256i a = load(p);
     const __m256i b = load(p + 8);
-    std::size_t len;
-    if (_mm256_testz_si256(_mm256_or_si256(a, b), splat32<0xFFFF0000>())) {
+    if (_mm256_testz_si256(_mm256_or_si256(a, b), splat32<0xFFFF0000>()))
       // Sixteen bits each; the encoder refuses surrogate values.
-      if (encode16<false>(pack32(a, b), st.next(), len) == 0)
-        break;
-    } else {
-      if (!allOnes(_mm256_and_si256(scalar32(a), scalar32(b))))
-        break;
-      len = encodeWide16(a, b, st.next());
-    }
-    if (len > st.room(q, tEnd))
-      break;
-    p += 16;
-    st.commit(len, q);
+      return encode16<false>(pack32(a, b), out, len);
+    if (!allOnes(_mm256_and_si256(scalar32(a), scalar32(b))))
+      return 0;
+    len = encodeWide16(a, b, out);
+    return 16;
   }
-  st.flushTo(q);
-  s = p;
-  t = q;
-}
 
-BQ_TARGET_AVX2 void avx2Utf16To32(const UTF16*& s, const UTF16* sEnd, UTF32*& t,
-                                  UTF32* tEnd) {
-  const UTF16* p = s;
-  UTF32* q = t;
-  while (sEnd - p >= 16) {
+  BQ_TARGET_AVX2 static BQ_ALWAYS_INLINE int classify(const UTF32* p) {
+    const __m256i a = load(p);
+    const __m256i b = load(p + 8);
+    if (allOnes(_mm256_and_si256(belowSurrogates(a), belowSurrogates(b))))
+      return 0;
+    if (!allOnes(_mm256_and_si256(scalar32(a), scalar32(b))))
+      return -1;
+    return __builtin_popcount(
+        static_cast<unsigned>(_mm256_movemask_ps(
+            _mm256_castsi256_ps(_mm256_cmpgt_epi32(a, splat32<0xFFFF>())))) |
+        static_cast<unsigned>(_mm256_movemask_ps(
+            _mm256_castsi256_ps(_mm256_cmpgt_epi32(b, splat32<0xFFFF>()))))
+            << 8);
+  }
+  BQ_TARGET_AVX2 static BQ_ALWAYS_INLINE void pack(const UTF32* p, UTF16* q) {
+    store(q, pack32(load(p), load(p + 8)));
+  }
+
+  BQ_TARGET_AVX2 static BQ_ALWAYS_INLINE bool
+  surrogates(const UTF16* p, unsigned& high, unsigned& low) {
     const __m256i u = load(p);
     const __m256i sur = _mm256_cmpeq_epi16(
         _mm256_and_si256(u, splat16<0xF800>()), splat16<0xD800>());
-    if (none(sur)) {
-      if (tEnd - q < 16)
-        break;
-      store(q, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(u)));
-      store(q + 8, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(u, 1)));
-      p += 16;
-      q += 16;
-      continue;
-    }
+    if (none(sur))
+      return false;
     const __m256i top6 = _mm256_and_si256(u, splat16<0xFC00>());
-    unsigned h = bits16(_mm256_cmpeq_epi16(top6, splat16<0xD800>()));
-    const unsigned l = bits16(_mm256_cmpeq_epi16(top6, splat16<0xDC00>()));
-    int n = 16;
-    if (h & 0x8000) {
-      n = 15;
-      h &= 0x7FFF;
-    }
-    const unsigned keepA = ~l & 0xFF;
-    const unsigned keepB = ~l >> 8 & (n == 16 ? 0xFF : 0x7F);
-    const int outA = __builtin_popcount(keepA);
-    const int outB = __builtin_popcount(keepB);
-    if (l != h << 1 || tEnd - q < outA + outB)
-      break;
-    // For a high unit h followed by l: ((h - 0xD800) << 10) + l - 0xDC00 +
-    // 0x10000, which is (h << 10) + l - 0x35FDC00. The lanes of the low
-    // units are then squeezed out, and each half is stored up to its last
-    // value with a masked store.
+    high = bits16(_mm256_cmpeq_epi16(top6, splat16<0xD800>()));
+    low = bits16(_mm256_cmpeq_epi16(top6, splat16<0xDC00>()));
+    return true;
+  }
+  BQ_TARGET_AVX2 static BQ_ALWAYS_INLINE void widen(const UTF16* p, UTF32* q) {
+    const __m256i u = load(p);
+    store(q, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(u)));
+    store(q + 8, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(u, 1)));
+  }
+  BQ_TARGET_AVX2 static BQ_ALWAYS_INLINE void
+  pairs(const UTF16* p, UTF32* q, unsigned, unsigned low, int n) {
+    const __m256i u = load(p);
     const __m256i next =
         _mm256_alignr_epi8(_mm256_permute2x128_si256(u, u, 0x81), u, 2);
-    const auto half = [&](__m128i units, __m128i nexts, __m128i highs,
-                          unsigned keep, int out, UTF32* at) BQ_TARGET_AVX2 {
-      const __m256i c = _mm256_cvtepu16_epi32(units);
-      const __m256i pair =
-          _mm256_sub_epi32(_mm256_add_epi32(_mm256_slli_epi32(c, 10),
-                                            _mm256_cvtepu16_epi32(nexts)),
-                           splat32<0x35FDC00>());
-      const __m256i v =
-          _mm256_blendv_epi8(c, pair, _mm256_cvtepi16_epi32(highs));
-      const __m256i packed = _mm256_permutevar8x32_epi32(
-          v, _mm256_load_si256(reinterpret_cast<const __m256i*>(
-                 kCompressDwords.index[keep])));
-      const __m256i first = _mm256_cmpgt_epi32(
-          _mm256_set1_epi32(out), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-      _mm256_maskstore_epi32(reinterpret_cast<int*>(at), first, packed);
-    };
-    const __m256i highs = _mm256_cmpeq_epi16(top6, splat16<0xD800>());
-    half(_mm256_castsi256_si128(u), _mm256_castsi256_si128(next),
-         _mm256_castsi256_si128(highs), keepA, outA, q);
-    half(_mm256_extracti128_si256(u, 1), _mm256_extracti128_si256(next, 1),
-         _mm256_extracti128_si256(highs, 1), keepB, outB, q + outA);
-    p += n;
-    q += outA + outB;
+    const __m256i highs = _mm256_cmpeq_epi16(
+        _mm256_and_si256(u, splat16<0xFC00>()), splat16<0xD800>());
+    const unsigned keepA = ~low & 0xFF;
+    const unsigned keepB = ~low >> 8 & (n == 16 ? 0xFF : 0x7F);
+    const int outA = __builtin_popcount(keepA);
+    widenPairs(_mm256_castsi256_si128(u), _mm256_castsi256_si128(next),
+               _mm256_castsi256_si128(highs), keepA, outA, q);
+    widenPairs(_mm256_extracti128_si256(u, 1), _mm256_extracti128_si256(next, 1),
+               _mm256_extracti128_si256(highs, 1), keepB,
+               __builtin_popcount(keepB), q + outA);
   }
-  s = p;
-  t = q;
-}
+};
 
-BQ_TARGET_AVX2 void avx2Utf32To16(const UTF32*& s, const UTF32* sEnd, UTF16*& t,
-                                  UTF16* tEnd) {
-  const UTF32* p = s;
-  UTF16* q = t;
-  while (sEnd - p >= 16) {
-    const __m256i a = load(p);
-    const __m256i b = load(p + 8);
-    if (!allOnes(_mm256_and_si256(belowSurrogates(a), belowSurrogates(b)))) {
-      if (!allOnes(_mm256_and_si256(scalar32(a), scalar32(b))))
-        break;
-      const unsigned wide =
-          static_cast<unsigned>(_mm256_movemask_ps(
-              _mm256_castsi256_ps(_mm256_cmpgt_epi32(a, splat32<0xFFFF>())))) |
-          static_cast<unsigned>(_mm256_movemask_ps(
-              _mm256_castsi256_ps(_mm256_cmpgt_epi32(b, splat32<0xFFFF>()))))
-              << 8;
-      if (wide != 0) {
-        if (tEnd - q < 16 + __builtin_popcount(wide))
-          break;
-        for (int i = 0; i < 16; ++i) {
-          const UTF32 c = p[i];
-          if (c > 0xFFFF) {
-            *q++ = static_cast<UTF16>(0xD800 + ((c - 0x10000) >> 10));
-            *q++ = static_cast<UTF16>(0xDC00 + ((c - 0x10000) & 0x3FF));
-          } else {
-            *q++ = static_cast<UTF16>(c);
-          }
-        }
-        p += 16;
-        continue;
-      }
-    }
-    if (tEnd - q < 16)
-      break;
-    store(q, pack32(a, b));
-    p += 16;
-    q += 16;
-  }
-  s = p;
-  t = q;
-}
+} // namespace
+
+BQ_ENCODE_ENTRY_POINTS(avx2, 16, Ops)
 
 } // namespace detail
 } // namespace Brackwell

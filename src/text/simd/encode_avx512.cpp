@@ -14,27 +14,16 @@
 //===----------------------------------------------------------------------===//
 #if defined(__x86_64__)
 
+#include "text/simd/encode_common.h"
 #include "text/simd/kernels.h"
 
-// GCC 12's AVX-512 intrinsics read a deliberately uninitialised register
-// for their unused lanes, and its flow analysis warns about that inside the
-// header whenever they are inlined.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+#include "text/simd/intrinsics.h"
 
 #include <cstddef>
 #include <cstdint>
 
 #define BQ_TARGET_AVX512                                                       \
   __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi2,bmi2")))
-#define BQ_ALWAYS_INLINE inline __attribute__((always_inline))
 
 namespace Brackwell {
 namespace detail {
@@ -99,18 +88,27 @@ struct WordIndex {
 };
 constexpr WordIndex kWordIndex;
 
+// The index vectors that encode32 uses, loaded once a call.
+struct EncodeIndex {
+  __m512i prev, interLo, interHi;
+};
+BQ_TARGET_AVX512 inline EncodeIndex loadEncodeIndex() {
+  return {_mm512_load_si512(kWordIndex.prev),
+          _mm512_load_si512(kWordIndex.interLo),
+          _mm512_load_si512(kWordIndex.interHi)};
+}
+
 // Encodes the 32 UTF-16 units `u`, read at `p`, as UTF-8 at `q` and advances
 // both past what it took: 32 units, or 31 when unit 31 is a high surrogate
 // (its pair is left for the next block). Returns false, changing nothing,
 // when the block holds an unpaired surrogate (any surrogate unless `Pairs`:
 // UTF-32 input packed to 16 bits) or its bytes do not fit before `tEnd`.
-// The last three arguments are the index vectors of kWordIndex. Each road
+// `ix` holds the index vectors of kWordIndex. Each road
 // advances `p` by its own constant, so that the next load does not wait for
 // this block's arithmetic.
 template <bool Pairs, class S>
 BQ_TARGET_AVX512 BQ_ALWAYS_INLINE bool
-encode32(__m512i u, const S*& p, UTF8*& q, UTF8* tEnd, __m512i prev,
-         __m512i interLo, __m512i interHi) {
+encode32(__m512i u, const S*& p, UTF8*& q, UTF8* tEnd, const EncodeIndex& ix) {
   const __mmask32 ge80 = _mm512_cmpgt_epu16_mask(u, splat16<0x7F>());
   if (ge80 == 0) {
     if (tEnd - q < 32)
@@ -159,10 +157,7 @@ encode32(__m512i u, const S*& p, UTF8*& q, UTF8* tEnd, __m512i prev,
     const __m512i top6 = _mm512_and_si512(u, splat16<0xFC00>());
     __mmask32 high = _mm512_cmpeq_epi16_mask(top6, splat16<0xD800>());
     const __mmask32 low = _mm512_cmpeq_epi16_mask(top6, splat16<0xDC00>());
-    if (high & 0x80000000u) {
-      taken = 31;
-      high &= 0x7FFFFFFFu;
-    }
+    taken = unitsTaken(high, 32);
     if (low != static_cast<__mmask32>(high << 1))
       return false;
     // w = the top 11 bits of the scalar value, (high & 0x3FF) + 0x40. The
@@ -176,7 +171,7 @@ encode32(__m512i u, const S*& p, UTF8*& q, UTF8* tEnd, __m512i prev,
                 _mm512_and_si512(_mm512_srli_epi16(w, 2), splat16<0x3F>()),
                 splat16<0x80>()),
             8));
-    const __m512i wPrev = _mm512_permutexvar_epi16(prev, w);
+    const __m512i wPrev = _mm512_permutexvar_epi16(ix.prev, w);
     const __m512i third = _mm512_or_si512(
         _mm512_or_si512(
             _mm512_slli_epi16(_mm512_and_si512(wPrev, splat16<3>()), 4),
@@ -186,8 +181,8 @@ encode32(__m512i u, const S*& p, UTF8*& q, UTF8* tEnd, __m512i prev,
     lo = _mm512_mask_mov_epi16(lo, high, highPart);
     lo = _mm512_mask_mov_epi16(lo, low, lowPart);
   }
-  const __m512i a = _mm512_permutex2var_epi16(lo, interLo, hi);
-  const __m512i b = _mm512_permutex2var_epi16(lo, interHi, hi);
+  const __m512i a = _mm512_permutex2var_epi16(lo, ix.interLo, hi);
+  const __m512i b = _mm512_permutex2var_epi16(lo, ix.interHi, hi);
   const __mmask64 keepA = usedBytes(a, 0x1111111111111111ULL);
   __mmask64 keepB = usedBytes(b, 0x1111111111111111ULL);
   if (taken == 31) // unit 31 is a high surrogate left for the next block
@@ -255,12 +250,9 @@ BQ_TARGET_AVX512 void avx512Utf16To8(const UTF16*& s, const UTF16* sEnd,
                                      UTF8*& t, UTF8* tEnd) {
   const UTF16* p = s;
   UTF8* q = t;
-  const __m512i prev = _mm512_load_si512(kWordIndex.prev);
-  const __m512i interLo = _mm512_load_si512(kWordIndex.interLo);
-  const __m512i interHi = _mm512_load_si512(kWordIndex.interHi);
+  const EncodeIndex ix = loadEncodeIndex();
   while (sEnd - p >= 32)
-    if (!encode32<true>(_mm512_loadu_si512(p), p, q, tEnd, prev, interLo,
-                        interHi))
+    if (!encode32<true>(_mm512_loadu_si512(p), p, q, tEnd, ix))
       break;
   s = p;
   t = q;
@@ -270,9 +262,7 @@ BQ_TARGET_AVX512 void avx512Utf32To8(const UTF32*& s, const UTF32* sEnd,
                                      UTF8*& t, UTF8* tEnd) {
   const UTF32* p = s;
   UTF8* q = t;
-  const __m512i prev = _mm512_load_si512(kWordIndex.prev);
-  const __m512i interLo = _mm512_load_si512(kWordIndex.interLo);
-  const __m512i interHi = _mm512_load_si512(kWordIndex.interHi);
+  const EncodeIndex ix = loadEncodeIndex();
   while (sEnd - p >= 16) {
     const __m512i a = _mm512_loadu_si512(p);
     if (sEnd - p >= 32 &&
@@ -284,7 +274,7 @@ BQ_TARGET_AVX512 void avx512Utf32To8(const UTF32*& s, const UTF32* sEnd,
         const __m512i u =
             _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(a)),
                                _mm512_cvtepi32_epi16(b), 1);
-        if (!encode32<false>(u, p, q, tEnd, prev, interLo, interHi))
+        if (!encode32<false>(u, p, q, tEnd, ix))
           break;
         continue;
       }
@@ -319,11 +309,7 @@ BQ_TARGET_AVX512 void avx512Utf16To32(const UTF16*& s, const UTF16* sEnd,
     const __m512i top6 = _mm512_and_si512(u, splat16<0xFC00>());
     __mmask32 high = _mm512_cmpeq_epi16_mask(top6, splat16<0xD800>());
     const __mmask32 low = _mm512_cmpeq_epi16_mask(top6, splat16<0xDC00>());
-    int taken = 32;
-    if (high & 0x80000000u) {
-      taken = 31;
-      high &= 0x7FFFFFFFu;
-    }
+    const int taken = unitsTaken(high, 32);
     if (low != static_cast<__mmask32>(high << 1))
       break;
     const int outA = 16 - __builtin_popcount(low & 0xFFFFu);

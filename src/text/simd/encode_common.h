@@ -6,7 +6,9 @@
 // every source unit a lane of its own holding its UTF-8 bytes, then squeeze
 // the unused bytes out with one byte shuffle per 16 bytes. These tables hold
 // those shuffles, built here at compile time; the staging area below is
-// where their output goes.
+// where their output goes. The scalar helpers at the end serve the AVX-512
+// kernels too; they are always inlined, and hold no vector code of their
+// own.
 //
 // Lane layout: the bytes of a character sit in its lane in reverse order,
 // the last byte of the UTF-8 form in the lane's byte 0 and the lead byte in
@@ -24,6 +26,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#define BQ_ALWAYS_INLINE inline __attribute__((always_inline))
 
 namespace Brackwell {
 namespace detail {
@@ -110,6 +114,32 @@ struct Staging {
     used = 0;
   }
 };
+
+// The units a block of `width` UTF-16 units takes, given the mask `high` of
+// its high surrogates: all, or all but the last when that is a high
+// surrogate, whose pair is left for the next block (its bit is cleared).
+BQ_ALWAYS_INLINE int unitsTaken(unsigned& high, int width) {
+  const unsigned last = 1u << (width - 1);
+  if ((high & last) == 0)
+    return width;
+  high &= ~last;
+  return width - 1;
+}
+
+// Writes the `n` scalar values at p as UTF-16 at q, pairs for those above
+// the BMP; the caller has made room. Returns the new target position.
+BQ_ALWAYS_INLINE UTF16* putUTF16(const UTF32* p, int n, UTF16* q) {
+  for (int i = 0; i < n; ++i) {
+    const UTF32 c = p[i];
+    if (c > 0xFFFF) {
+      *q++ = static_cast<UTF16>(0xD800 + ((c - 0x10000) >> 10));
+      *q++ = static_cast<UTF16>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      *q++ = static_cast<UTF16>(c);
+    }
+  }
+  return q;
+}
 
 } // namespace detail
 } // namespace Brackwell

@@ -15,7 +15,6 @@
 //===----------------------------------------------------------------------===//
 #if defined(__x86_64__)
 
-#include "text/simd/encode_common.h"
 #include "text/simd/kernels.h"
 
 #include <immintrin.h>
@@ -25,7 +24,8 @@
 #include <cstring>
 
 #define BQ_TARGET_SSE __attribute__((target("ssse3,sse4.1")))
-#define BQ_ALWAYS_INLINE inline __attribute__((always_inline))
+#define BQ_ENCODE_TARGET BQ_TARGET_SSE
+#include "text/simd/encode_body.h"
 
 namespace Brackwell {
 namespace detail {
@@ -133,10 +133,7 @@ BQ_TARGET_SSE BQ_ALWAYS_INLINE int encode8(__m128i u, std::uint8_t* out,
         static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(high, zero)));
     const unsigned l =
         static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(low, zero)));
-    if (h & 0x80) {
-      n = 7;
-      h &= 0x7F;
-    }
+    n = unitsTaken(h, 8);
     if (l != h << 1) {
       len = 0;
       return 0;
@@ -219,6 +216,72 @@ BQ_TARGET_SSE BQ_ALWAYS_INLINE std::size_t encodeWide8(__m128i a, __m128i b,
   return la + kCompress32.length[ib];
 }
 
+// Encodes eight UTF-32 units (a, b) as UTF-8 at `out`; returns false when
+// one of them is not a scalar value.
+BQ_TARGET_SSE BQ_ALWAYS_INLINE bool
+encode32x8(__m128i a, __m128i b, std::uint8_t* out, std::size_t& len) {
+  if (_mm_testz_si128(_mm_or_si128(a, b), splat32(0xFFFF0000)))
+    // Sixteen bits each; the encoder refuses surrogate values.
+    return encode8<false>(_mm_packus_epi32(a, b), out, len) != 0;
+  if (!allOnes(_mm_and_si128(scalar32(a), scalar32(b))))
+    return false;
+  len = encodeWide8(a, b, out);
+  return true;
+}
+
+// The block work of the SSE kernels (encode_body.h).
+struct Ops {
+  BQ_TARGET_SSE static BQ_ALWAYS_INLINE int classify(const UTF32* p) {
+    const __m128i a = load(p);
+    const __m128i b = load(p + 4);
+    const __m128i bmpA = _mm_cmpeq_epi32(_mm_min_epu32(a, splat32(0xD7FF)), a);
+    const __m128i bmpB = _mm_cmpeq_epi32(_mm_min_epu32(b, splat32(0xD7FF)), b);
+    if (allOnes(_mm_and_si128(bmpA, bmpB)))
+      return 0;
+    if (!allOnes(_mm_and_si128(scalar32(a), scalar32(b))))
+      return -1;
+    return __builtin_popcount(static_cast<unsigned>(
+        _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(a, splat32(0xFFFF)))) |
+        _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(b, splat32(0xFFFF))))
+            << 4));
+  }
+  BQ_TARGET_SSE static BQ_ALWAYS_INLINE void pack(const UTF32* p, UTF16* q) {
+    store(q, _mm_packus_epi32(load(p), load(p + 4)));
+  }
+
+  BQ_TARGET_SSE static BQ_ALWAYS_INLINE bool
+  surrogates(const UTF16* p, unsigned& high, unsigned& low) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i u = load(p);
+    const __m128i sur =
+        _mm_cmpeq_epi16(_mm_and_si128(u, splat16(0xF800)), splat16(0xD800));
+    if (_mm_testz_si128(sur, sur))
+      return false;
+    const __m128i top6 = _mm_and_si128(u, splat16(0xFC00));
+    high = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_packs_epi16(_mm_cmpeq_epi16(top6, splat16(0xD800)), zero)));
+    low = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_packs_epi16(_mm_cmpeq_epi16(top6, splat16(0xDC00)), zero)));
+    return true;
+  }
+  BQ_TARGET_SSE static BQ_ALWAYS_INLINE void widen(const UTF16* p, UTF32* q) {
+    const __m128i u = load(p);
+    store(q, _mm_unpacklo_epi16(u, _mm_setzero_si128()));
+    store(q + 4, _mm_unpackhi_epi16(u, _mm_setzero_si128()));
+  }
+  BQ_TARGET_SSE static BQ_ALWAYS_INLINE void
+  pairs(const UTF16* p, UTF32* q, unsigned high, unsigned, int n) {
+    for (int i = 0; i < n; ++i) {
+      UTF32 c = p[i];
+      if (high >> i & 1) {
+        c = ((c - 0xD800) << 10) + (p[i + 1] - 0xDC00u) + 0x10000;
+        ++i;
+      }
+      *q++ = c;
+    }
+  }
+};
+
 } // namespace
 
 BQ_TARGET_SSE void sseUtf16To8(const UTF16*& s, const UTF16* sEnd, UTF8*& t,
@@ -265,19 +328,6 @@ BQ_TARGET_SSE void sseUtf16To8(const UTF16*& s, const UTF16* sEnd, UTF8*& t,
   t = q;
 }
 
-// Encodes eight UTF-32 units (a, b) as UTF-8 at `out`; returns false when
-// one of them is not a scalar value.
-BQ_TARGET_SSE BQ_ALWAYS_INLINE bool
-encode32x8(__m128i a, __m128i b, std::uint8_t* out, std::size_t& len) {
-  if (_mm_testz_si128(_mm_or_si128(a, b), splat32(0xFFFF0000)))
-    // Sixteen bits each; the encoder refuses surrogate values.
-    return encode8<false>(_mm_packus_epi32(a, b), out, len) != 0;
-  if (!allOnes(_mm_and_si128(scalar32(a), scalar32(b))))
-    return false;
-  len = encodeWide8(a, b, out);
-  return true;
-}
-
 BQ_TARGET_SSE void sseUtf32To8(const UTF32*& s, const UTF32* sEnd, UTF8*& t,
                                UTF8* tEnd) {
   const UTF32* p = s;
@@ -319,95 +369,7 @@ BQ_TARGET_SSE void sseUtf32To8(const UTF32*& s, const UTF32* sEnd, UTF8*& t,
   t = q;
 }
 
-BQ_TARGET_SSE void sseUtf16To32(const UTF16*& s, const UTF16* sEnd, UTF32*& t,
-                                UTF32* tEnd) {
-  const UTF16* p = s;
-  UTF32* q = t;
-  const __m128i zero = _mm_setzero_si128();
-  while (sEnd - p >= 8) {
-    const __m128i u = load(p);
-    const __m128i sur =
-        _mm_cmpeq_epi16(_mm_and_si128(u, splat16(0xF800)), splat16(0xD800));
-    if (_mm_testz_si128(sur, sur)) {
-      if (tEnd - q < 8)
-        break;
-      store(q, _mm_unpacklo_epi16(u, zero));
-      store(q + 4, _mm_unpackhi_epi16(u, zero));
-      p += 8;
-      q += 8;
-      continue;
-    }
-    const __m128i top6 = _mm_and_si128(u, splat16(0xFC00));
-    unsigned h = static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_packs_epi16(_mm_cmpeq_epi16(top6, splat16(0xD800)), zero)));
-    const unsigned l = static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_packs_epi16(_mm_cmpeq_epi16(top6, splat16(0xDC00)), zero)));
-    int n = 8;
-    if (h & 0x80) {
-      n = 7;
-      h &= 0x7F;
-    }
-    if (l != h << 1 || tEnd - q < n - __builtin_popcount(l))
-      break;
-    for (int i = 0; i < n; ++i) {
-      UTF32 c = p[i];
-      if (h >> i & 1) {
-        c = ((c - 0xD800) << 10) + (p[i + 1] - 0xDC00u) + 0x10000;
-        ++i;
-      }
-      *q++ = c;
-    }
-    p += n;
-  }
-  s = p;
-  t = q;
-}
-
-BQ_TARGET_SSE void sseUtf32To16(const UTF32*& s, const UTF32* sEnd, UTF16*& t,
-                                UTF16* tEnd) {
-  const UTF32* p = s;
-  UTF16* q = t;
-  while (sEnd - p >= 8) {
-    const __m128i a = load(p);
-    const __m128i b = load(p + 4);
-    const __m128i bmpA = _mm_cmpeq_epi32(_mm_min_epu32(a, splat32(0xD7FF)), a);
-    const __m128i bmpB = _mm_cmpeq_epi32(_mm_min_epu32(b, splat32(0xD7FF)), b);
-    if (!allOnes(_mm_and_si128(bmpA, bmpB))) {
-      if (!allOnes(_mm_and_si128(scalar32(a), scalar32(b))))
-        break;
-      const __m128i wide = _mm_or_si128(_mm_cmpgt_epi32(a, splat32(0xFFFF)),
-                                        _mm_cmpgt_epi32(b, splat32(0xFFFF)));
-      if (!_mm_testz_si128(wide, wide)) {
-        const int pairs = __builtin_popcount(static_cast<unsigned>(
-            _mm_movemask_ps(
-                _mm_castsi128_ps(_mm_cmpgt_epi32(a, splat32(0xFFFF)))) |
-            _mm_movemask_ps(
-                _mm_castsi128_ps(_mm_cmpgt_epi32(b, splat32(0xFFFF))))
-                << 4));
-        if (tEnd - q < 8 + pairs)
-          break;
-        for (int i = 0; i < 8; ++i) {
-          const UTF32 c = p[i];
-          if (c > 0xFFFF) {
-            *q++ = static_cast<UTF16>(0xD800 + ((c - 0x10000) >> 10));
-            *q++ = static_cast<UTF16>(0xDC00 + ((c - 0x10000) & 0x3FF));
-          } else {
-            *q++ = static_cast<UTF16>(c);
-          }
-        }
-        p += 8;
-        continue;
-      }
-    }
-    if (tEnd - q < 8)
-      break;
-    store(q, _mm_packus_epi32(a, b));
-    p += 8;
-    q += 8;
-  }
-  s = p;
-  t = q;
-}
+BQ_UTF16_UTF32_ENTRY_POINTS(sse, 8, Ops)
 
 } // namespace detail
 } // namespace Brackwell
