@@ -33,6 +33,7 @@ BQ_DECODE_TARGET inline __m512i table512(const std::uint8_t (&t)[16]) {
 }
 
 BQ_RULE_ERRORS(__m512i, _mm512, si512, table512)
+BQ_PAIR_LANES(__m512i, _mm512, si512)
 
 BQ_DECODE_TARGET inline __m512i payload512(__m512i v) {
   return _mm512_and_si512(
@@ -119,12 +120,7 @@ BQ_DECODE_TARGET inline UTF16* joinPairs(__m512i b0, __m512i b1, __m512i b2,
   const int c = __builtin_popcount(m);
   const __m512i v = values<Q, 4>(b0, b1, b2, b3, m);
   const __mmask16 big = _mm512_cmpgt_epu32_mask(v, _mm512_set1_epi32(0xFFFF));
-  const __m512i pair = _mm512_or_si512(
-      _mm512_add_epi32(_mm512_srli_epi32(v, 10), _mm512_set1_epi32(0xD7C0)),
-      _mm512_slli_epi32(_mm512_or_si512(_mm512_and_si512(v, _mm512_set1_epi32(0x3FF)),
-                                        _mm512_set1_epi32(0xDC00)),
-                        16));
-  const __m512i lanes = _mm512_mask_mov_epi32(v, big, pair);
+  const __m512i lanes = _mm512_mask_mov_epi32(v, big, pairLanes(v));
   const std::uint32_t units = _pdep_u32(_bzhi_u32(~0U, c), 0x55555555U) |
                               _pdep_u32(big, 0xAAAAAAAAU);
   const int n = c + __builtin_popcount(big);

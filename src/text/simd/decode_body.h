@@ -115,6 +115,19 @@ struct WindowBits {
     return P##_xor_##S(pairs, need);                                           \
   }
 
+// Each 32-bit value of v above the BMP as its surrogate pair, the high unit
+// in the lane's low half and the low unit in its high half; for one vector
+// width V, as BQ_RULE_ERRORS.
+#define BQ_PAIR_LANES(V, P, S)                                                 \
+  BQ_DECODE_TARGET inline V pairLanes(V v) {                                   \
+    return P##_or_##S(                                                         \
+        P##_add_epi32(P##_srli_epi32(v, 10), P##_set1_epi32(0xD7C0)),          \
+        P##_slli_epi32(P##_or_##S(P##_and_##S(v, P##_set1_epi32(0x3FF)),       \
+                                  P##_set1_epi32(0xDC00)),                     \
+                       16));                                                   \
+  }
+BQ_PAIR_LANES(__m128i, _mm, si128)
+
 #ifdef BQ_DECODE_AVX2
 
 BQ_DECODE_TARGET inline std::uint64_t bits(__m256i a, __m256i b) {
@@ -463,11 +476,7 @@ BQ_DECODE_TARGET inline int window(const UTF8* s, int readable, T*& tRef,
       // Values above the BMP become pairs: high unit in the lane's low
       // half, low unit in its high half; then the units are lined up.
       const __m128i big = _mm_cmpgt_epi32(v32, _mm_set1_epi32(0xFFFF));
-      const __m128i pair = _mm_or_si128(
-          _mm_add_epi32(_mm_srli_epi32(v32, 10), _mm_set1_epi32(0xD7C0)),
-          _mm_slli_epi32(_mm_or_si128(_mm_and_si128(v32, _mm_set1_epi32(0x3FF)),
-                                      _mm_set1_epi32(0xDC00)),
-                         16));
+      const __m128i pair = pairLanes(v32);
       const int m = _mm_movemask_ps(_mm_castsi128_ps(big));
       const int units = p.count + kCompress.count[m];
       put(t, _mm_shuffle_epi8(_mm_blendv_epi8(v32, pair, big), load(kPairShuffles.shuffle[m])),
