@@ -14,7 +14,6 @@
 //===----------------------------------------------------------------------===//
 #if defined(__x86_64__)
 
-#include "text/simd/encode_common.h"
 #include "text/simd/kernels.h"
 
 #include "text/simd/intrinsics.h"
@@ -24,6 +23,8 @@
 
 #define BQ_TARGET_AVX512                                                       \
   __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi2,bmi2")))
+#define BQ_ENCODE_TARGET BQ_TARGET_AVX512
+#include "text/simd/encode_body.h"
 
 namespace Brackwell {
 namespace detail {
@@ -248,14 +249,11 @@ BQ_TARGET_AVX512 BQ_ALWAYS_INLINE bool encodeWide16(__m512i v, UTF8*& q,
 
 BQ_TARGET_AVX512 void avx512Utf16To8(const UTF16*& s, const UTF16* sEnd,
                                      UTF8*& t, UTF8* tEnd) {
-  const UTF16* p = s;
-  UTF8* q = t;
   const EncodeIndex ix = loadEncodeIndex();
-  while (sEnd - p >= 32)
-    if (!encode32<true>(_mm512_loadu_si512(p), p, q, tEnd, ix))
-      break;
-  s = p;
-  t = q;
+  blocks<32>(s, sEnd, t,
+             [tEnd, ix](const UTF16*& p, UTF8*& q) BQ_TARGET_AVX512 {
+               return encode32<true>(_mm512_loadu_si512(p), p, q, tEnd, ix);
+             });
 }
 
 BQ_TARGET_AVX512 void avx512Utf32To8(const UTF32*& s, const UTF32* sEnd,
@@ -289,33 +287,31 @@ BQ_TARGET_AVX512 void avx512Utf32To8(const UTF32*& s, const UTF32* sEnd,
 
 BQ_TARGET_AVX512 void avx512Utf16To32(const UTF16*& s, const UTF16* sEnd,
                                       UTF32*& t, UTF32* tEnd) {
-  const UTF16* p = s;
-  UTF32* q = t;
   const __m512i next = _mm512_load_si512(kWordIndex.next);
-  while (sEnd - p >= 32) {
+  blocks<32>(s, sEnd, t, [tEnd, next](const UTF16*& p, UTF32*& q) BQ_TARGET_AVX512 {
     const __m512i u = _mm512_loadu_si512(p);
     const __mmask32 sur = _mm512_cmpeq_epi16_mask(
         _mm512_and_si512(u, splat16<0xF800>()), splat16<0xD800>());
     if (sur == 0) {
       if (tEnd - q < 32)
-        break;
+        return false;
       _mm512_storeu_si512(q, _mm512_cvtepu16_epi32(_mm512_castsi512_si256(u)));
       _mm512_storeu_si512(
           q + 16, _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(u, 1)));
       p += 32;
       q += 32;
-      continue;
+      return true;
     }
     const __m512i top6 = _mm512_and_si512(u, splat16<0xFC00>());
     __mmask32 high = _mm512_cmpeq_epi16_mask(top6, splat16<0xD800>());
     const __mmask32 low = _mm512_cmpeq_epi16_mask(top6, splat16<0xDC00>());
     const int taken = unitsTaken(high, 32);
     if (low != static_cast<__mmask32>(high << 1))
-      break;
+      return false;
     const int outA = 16 - __builtin_popcount(low & 0xFFFFu);
     const int outB = taken - 16 - __builtin_popcount(low >> 16);
     if (tEnd - q < outA + outB)
-      break;
+      return false;
     // For a high unit h followed by l: ((h - 0xD800) << 10) + l - 0xDC00 +
     // 0x10000, which is (h << 10) + l - 0x35FDC00.
     const __m512i n16 = _mm512_permutexvar_epi16(next, u);
@@ -344,28 +340,25 @@ BQ_TARGET_AVX512 void avx512Utf16To32(const UTF16*& s, const UTF16* sEnd,
             cb));
     p += taken;
     q += outA + outB;
-  }
-  s = p;
-  t = q;
+    return true;
+  });
 }
 
 BQ_TARGET_AVX512 void avx512Utf32To16(const UTF32*& s, const UTF32* sEnd,
                                       UTF16*& t, UTF16* tEnd) {
-  const UTF32* p = s;
-  UTF16* q = t;
-  while (sEnd - p >= 16) {
+  blocks<16>(s, sEnd, t, [tEnd](const UTF32*& p, UTF16*& q) BQ_TARGET_AVX512 {
     const __m512i v = _mm512_loadu_si512(p);
     if (nonScalar32(v))
-      break;
+      return false;
     const __mmask16 wide = _mm512_cmpgt_epu32_mask(v, splat32<0xFFFF>());
     if (wide == 0) {
       if (tEnd - q < 16)
-        break;
+        return false;
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(q),
                           _mm512_cvtepi32_epi16(v));
       p += 16;
       q += 16;
-      continue;
+      return true;
     }
     // Every value as a pair of 16-bit units in its 32-bit lane (high unit
     // first); lanes below 0x10000 keep only their first unit.
@@ -381,15 +374,14 @@ BQ_TARGET_AVX512 void avx512Utf32To16(const UTF32*& s, const UTF32* sEnd,
         static_cast<__mmask32>(0x55555555u | _pdep_u32(wide, 0xAAAAAAAAu));
     const int n = 16 + __builtin_popcount(wide);
     if (tEnd - q < n)
-      break;
+      return false;
     _mm512_mask_storeu_epi16(
         q, static_cast<__mmask32>(firstBits(static_cast<std::size_t>(n))),
         _mm512_maskz_compress_epi16(keep, units));
     p += 16;
     q += n;
-  }
-  s = p;
-  t = q;
+    return true;
+  });
 }
 
 } // namespace detail

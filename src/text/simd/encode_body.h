@@ -18,6 +18,21 @@ namespace Brackwell {
 namespace detail {
 namespace {
 
+// Walks blocks of at least W source units while that many are left:
+// put(p, q) converts the block at p to q, advancing both, or returns false,
+// changing nothing, when it takes none. It works on copies of the cursors,
+// which the kernel's stores cannot alias, and stores them back at the end.
+template <int W, class S, class T, class Put>
+BQ_ENCODE_TARGET BQ_ALWAYS_INLINE void blocks(const S*& s, const S* sEnd,
+                                              T*& t, Put put) {
+  const S* p = s;
+  T* q = t;
+  while (sEnd - p >= W && put(p, q)) {
+  }
+  s = p;
+  t = q;
+}
+
 // To UTF-8 through the staging area, in blocks of W units:
 // Ops::block(p, out, len) writes the block at p to out, sets len to its
 // bytes and returns the units it took (0: none). Stops at a block that is
@@ -48,21 +63,18 @@ template <int W, class Ops>
 BQ_ENCODE_TARGET BQ_ALWAYS_INLINE void toUTF16(const UTF32*& s,
                                                const UTF32* sEnd, UTF16*& t,
                                                UTF16* tEnd) {
-  const UTF32* p = s;
-  UTF16* q = t;
-  while (sEnd - p >= W) {
+  blocks<W>(s, sEnd, t, [tEnd](const UTF32*& p, UTF16*& q) BQ_ENCODE_TARGET {
     const int pairs = Ops::classify(p);
     if (pairs < 0 || tEnd - q < W + pairs)
-      break;
+      return false;
     if (pairs == 0)
       Ops::pack(p, q);
     else
       putUTF16(p, W, q);
     p += W;
     q += W + pairs;
-  }
-  s = p;
-  t = q;
+    return true;
+  });
 }
 
 // UTF-16 to UTF-32 in blocks of W units: Ops::surrogates(p, high, low)
@@ -75,28 +87,25 @@ template <int W, class Ops>
 BQ_ENCODE_TARGET BQ_ALWAYS_INLINE void toUTF32(const UTF16*& s,
                                                const UTF16* sEnd, UTF32*& t,
                                                UTF32* tEnd) {
-  const UTF16* p = s;
-  UTF32* q = t;
-  while (sEnd - p >= W) {
+  blocks<W>(s, sEnd, t, [tEnd](const UTF16*& p, UTF32*& q) BQ_ENCODE_TARGET {
     unsigned high, low;
     if (!Ops::surrogates(p, high, low)) {
       if (tEnd - q < W)
-        break;
+        return false;
       Ops::widen(p, q);
       p += W;
       q += W;
-      continue;
+      return true;
     }
     const int n = unitsTaken(high, W);
     const int out = n - __builtin_popcount(low);
     if (low != high << 1 || tEnd - q < out)
-      break;
+      return false;
     Ops::pairs(p, q, high, low, n);
     p += n;
     q += out;
-  }
-  s = p;
-  t = q;
+    return true;
+  });
 }
 
 } // namespace
