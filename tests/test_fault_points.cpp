@@ -273,8 +273,8 @@ TEST_P(FaultPoints, EachPointGivesItsStatedOutcome) {
     GTEST_SKIP() << "no fault harness in this build";
   Row const& r = GetParam();
   std::map<std::string, std::string> stated; // pattern by call
-  std::istringstream spec(r.expect);
-  for (std::string item, key; std::getline(spec, item, ';');)
+  std::istringstream in(r.expect);
+  for (std::string item, key; std::getline(in, item, ';');)
     for (std::istringstream keys(item.substr(0, item.find('='))); keys >> key;)
       stated[key] = item.substr(item.find('=') + 1);
   run(r, 0, 0);
