@@ -13,14 +13,9 @@
 // unit or any unit after the target cursor fails.
 #include "../src/text/convert_impl.h"
 
-#include <gtest/gtest.h>
+#include "support/bqtest.h"
 
-#include <cstdio>
-#include <memory>
 #include <random>
-#include <string>
-#include <tuple>
-#include <vector>
 
 using namespace Brackwell::detail;
 
@@ -151,7 +146,6 @@ void compareFrom(E encode, std::vector<std::vector<S>> const& faults, Dir<S, T>.
 }
 
 } // namespace
-
 
 TEST(ConvertKernels, FromUTF8) {
   compareFrom<UTF8>([](auto... a) { return utf32ToUTF8<false>(a..., strictConversion); },

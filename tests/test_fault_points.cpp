@@ -10,22 +10,11 @@
 #include "brackwell/utilSync.h"
 #include "brackwell/utilTokenizer.h"
 
-#include "support/alloc_fault.h"
-#include "support/fs_util.h"
+#include "support/bqtest.h"
 
-#include <gtest/gtest.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <functional>
-#include <map>
-#include <memory>
 #include <numeric>
 #include <regex>
-#include <set>
 #include <sstream>
 
 using namespace Brackwell;

@@ -1,11 +1,8 @@
 // The single-file operations of BQFileUtils.
 #include "brackwell/fileUtils.h"
-#include "support/fs_util.h"
-
-#include <gtest/gtest.h>
+#include "support/bqtest.h"
 
 #include <ctime>
-#include <fcntl.h>
 #include <iterator>
 
 using namespace Brackwell;

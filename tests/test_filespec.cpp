@@ -2,15 +2,7 @@
 // wide components, the null and empty values, renderings, comparisons and
 // decomposition.
 #include "brackwell/fileSpec.h"
-#include "support/alloc_fault.h"
-#include "support/fs_util.h"
-
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <utility>
-#include <vector>
+#include "support/bqtest.h"
 
 using Brackwell::BQFileSpec;
 using bqtest::str;

@@ -1,11 +1,6 @@
 // Tests of BQFileUtils::getRelativePathTo on real directories.
 #include "brackwell/fileUtils.h"
-#include "support/fs_util.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <unistd.h>
+#include "support/bqtest.h"
 
 using namespace Brackwell;
 using bqtest::P;

@@ -3,11 +3,7 @@
 // array operations.
 #include "brackwell/stringUtils.h"
 
-#include <gtest/gtest.h>
-
-#include <climits>
-#include <string>
-#include <tuple>
+#include "support/bqtest.h"
 
 using SU = Brackwell::BQStringUtils;
 

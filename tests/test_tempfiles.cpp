@@ -1,13 +1,8 @@
 // The temporary-file and process-path operations of BQFileUtils.
 #include "brackwell/fileUtils.h"
-#include "support/alloc_fault.h"
-#include "support/fs_util.h"
+#include "support/bqtest.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <optional>
-#include <vector>
 
 using namespace Brackwell;
 using bqtest::P;

@@ -6,21 +6,9 @@
 #include "brackwell/fileSpec.h"
 #include "brackwell/thread.h"
 #include "brackwell/utilSync.h"
-#include "support/alloc_fault.h"
+#include "support/bqtest.h"
 
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <climits>
-#include <csignal>
 #include <fstream>
-#include <functional>
-#include <string>
-#include <thread>
 
 using namespace Brackwell;
 

@@ -2,11 +2,10 @@
 // the cursor's life cycle. The exception type it throws is checked here too.
 #include "brackwell/utilTokenizer.h"
 
-#include <gtest/gtest.h>
+#include "support/bqtest.h"
 
 #include <cstdint>
 #include <exception>
-#include <string>
 #include <type_traits>
 
 using namespace Brackwell;

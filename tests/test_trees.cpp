@@ -8,18 +8,7 @@
 // that changes while it is walked, and trees of great depth and width (suite
 // Scale, labelled "slow"). test_fault_points fails single calls.
 #include "brackwell/fileUtils.h"
-#include "support/fs_util.h"
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <climits>
-#include <csignal>
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <thread>
+#include "support/bqtest.h"
 
 using namespace Brackwell;
 using bqtest::exists;

@@ -1,6 +1,6 @@
-// The fault-injection harness (see alloc_fault.h): the injection state, the
-// replacement of the global allocation functions, and the wrappers of the
-// system calls the library makes. The test executables are linked with
+// The shared test support (see bqtest.h): the fault-injection harness's
+// state, the replacement of the global allocation functions and the wrappers
+// of the system calls the library makes, then the scratch trees. The test executables are linked with
 // -Wl,--wrap=NAME for every NAME in the list below (tests/CMakeLists.txt
 // reads the names from it), so the library's call of NAME reaches
 // __wrap_NAME, which fails on request and otherwise calls the real function
@@ -13,21 +13,17 @@
 // BQTEST_WRAP is set: a static library, and no ThreadSanitizer, whose
 // runtime supplies the whole allocation family itself and cannot be
 // overridden piecemeal. Elsewhere the harness counts and injects nothing.
-#include "support/alloc_fault.h"
+#include "support/bqtest.h"
 
-#include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstdarg>
-#include <cstddef>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <new>
+#include <ftw.h>
 #include <pthread.h>
-#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <fstream>
+#include <new>
+#include <sstream>
+#include <stdexcept>
 
 // X(name, result, parameters, arguments, result of a failure);
 // V(name): variadic, written out below.
@@ -183,3 +179,44 @@ BQ_DELETE((void* p)) BQ_DELETE((void* p, size_t))
 BQ_DELETE((void* p, Nt)) BQ_DELETE((void* p, Al))
 BQ_DELETE((void* p, size_t, Al)) BQ_DELETE((void* p, Al, Nt))
 #endif // BQTEST_WRAP
+
+namespace bqtest {
+
+void removeTree(std::string const& path) {
+  ::nftw(path.c_str(), [](const char* p, const struct stat*, int, struct FTW*) {
+    ::remove(p);
+    return 0;
+  }, 64, FTW_DEPTH | FTW_PHYS);
+}
+
+TempTree::TempTree() {
+  const char* base = std::getenv("TMPDIR");
+  m_root = std::string(base && *base ? base : "/tmp") + "/bqtest.XXXXXX";
+  if (!::mkdtemp(&m_root[0]))
+    throw std::runtime_error("mkdtemp failed: " + m_root);
+}
+
+TempTree::~TempTree() {
+  ::chmod(m_root.c_str(), 0700); // a test may have taken it away
+  removeTree(m_root);
+}
+
+void TempTree::mkdir(std::string const& rel) const {
+  for (std::size_t end = 0; end != std::string::npos;)
+    ::mkdir(path(rel.substr(0, end = rel.find('/', end + 1))).c_str(), 0777);
+}
+
+void TempTree::write(std::string const& rel, std::string const& bytes) const {
+  if (rel.find('/') != std::string::npos)
+    mkdir(rel.substr(0, rel.rfind('/')));
+  std::ofstream(path(rel), std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string TempTree::read(std::string const& absPath) {
+  std::ifstream in(absPath, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return in ? out.str() : "<missing>";
+}
+
+} // namespace bqtest
