@@ -107,17 +107,9 @@ std::pair<std::string, std::string> run(Row const& r, long n, int err) {
   std::string const point = bqtest::failedPoint();
   EXPECT_TRUE(n == 0 || (leaked == 0 && fdsLeaked == 0))
       << r.name << ", " << point << ": " << leaked << " blocks, " << fdsLeaked << " descriptors leaked";
-  bqtest::Snap const after = bqtest::snapshot(".");
-  bqtest::Snap all = after;
-  all.insert(before.begin(), before.end());
-  std::string outcome = out;
-  for (auto const& [k, v] : all)
-    if (!after.count(k))
-      outcome += " -" + k.substr(1);
-    else if (!before.count(k))
-      outcome += " +" + k.substr(1) + (v == "<dir>" ? "" : ":" + str(long(v.size())));
-    else if (v != before.at(k))
-      outcome += " ~" + k.substr(1);
+  std::string outcome = out + bqtest::changes(before, bqtest::snapshot("."), [](std::string const& v) {
+    return v == "<dir>" ? "" : ":" + str(long(v.size()));
+  });
   outcome = std::regex_replace(outcome, std::regex("bqx(?!XXXXXX)\\w{6}"), "bqx######");
   EXPECT_EQ(0, ::chdir(".."));
   bqtest::removeTree(g_tree->path("w"));

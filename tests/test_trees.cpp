@@ -38,17 +38,7 @@ std::string show(List const& l, std::size_t from = 0) {
 }
 
 std::string diff(Snap const& a, Snap const& b) {
-  std::string out;
-  for (auto const& e : a)
-    if (!b.count(e.first))
-      out += " -" + e.first.substr(1);
-    else if (b.at(e.first) != e.second)
-      out += " ~" + e.first.substr(1) + "=" + b.at(e.first);
-  for (auto const& e : b)
-    if (!a.count(e.first))
-      out += " +" + e.first.substr(1) +
-             (e.second == "<dir>" ? "/" : e.second[0] == '<' ? "" : "=" + e.second);
-  return out;
+  return bqtest::changes(a, b, [](std::string const& v) { return v == "<dir>" ? "/" : v[0] == '<' ? "" : "=" + v; });
 }
 
 enum Op { List_, Walk, Rmdir, Delete, Copy, Move };

@@ -167,6 +167,20 @@ inline Snap snapshot(std::string const& root, std::string const& rel = "", Snap*
   return own;
 }
 
+// What changed from snapshot `a` to `b`, in path order: " -path" (gone),
+// " ~path" (changed) and " +path" (made), the last two followed by `tell` of
+// the new value.
+template <class F> std::string changes(Snap const& a, Snap const& b, F tell) {
+  Snap all = b;
+  all.insert(a.begin(), a.end()); // b's value where both have one
+  std::string out;
+  for (auto const& [k, v] : all)
+    out += !b.count(k) ? " -" + k.substr(1)
+           : !a.count(k) ? " +" + k.substr(1) + tell(v)
+           : v != a.at(k) ? " ~" + k.substr(1) + tell(v) : "";
+  return out;
+}
+
 // Runs `body` in a forked child and brings back its verdict: the empty text
 // when every check held, otherwise what failed. With asNobody the child
 // first drops to uid/gid 65534 (needs root). The child ends with exit(), not
