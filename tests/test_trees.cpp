@@ -10,6 +10,8 @@
 #include "brackwell/fileUtils.h"
 #include "support/bqtest.h"
 
+#include <numeric>
+
 using namespace Brackwell;
 using bqtest::exists;
 using bqtest::P;
@@ -29,12 +31,9 @@ bool oneOf(BQ_STATUS s, std::initializer_list<BQ_STATUS> ok) {
 std::string show(List const& l, std::size_t from = 0) {
   std::vector<std::string> v;
   for (BQFileSpec const& p : l)
-    v.push_back(bqtest::str(p));
+    v.push_back(" " + bqtest::str(p));
   std::sort(v.begin() + long(std::min(from, v.size())), v.end());
-  std::string out;
-  for (std::string const& s : v)
-    out += " " + s;
-  return out;
+  return std::accumulate(v.begin(), v.end(), std::string());
 }
 
 std::string diff(Snap const& a, Snap const& b) {
@@ -57,25 +56,20 @@ struct Row { Op op; char const *a, *b; int limit, status; char const* want; };
 // past a file size limit, and permissions: pa/ns may be read but not
 // searched, pb/nr searched but not read, pc/ro not written.
 Row const rows[] = {
+    // Listing and walking.
     {List_, "r", "", 0, 0, "pre r/..x r/.hidden r/f r/filelink r/\xC3\x28 | pre r/dirlink r/sub"},
-    {List_, "empty", "", 0, 0, "pre | pre"},
-    {List_, "file", "", 0, kNone, "pre | pre"},
-    {List_, "missing", "", 0, kNone, "pre | pre"},
-    {List_, "(null)", "", 0, kNone, "pre | pre"},
-    {List_, "x\\", "", 0, 0, "pre x/a | pre x/s"},
-    {Walk, "x\\", "", 0, 0, "pre x/a x/s/g"},
+    {List_, "empty", "", 0, 0, "pre | pre"}, {List_, "file", "", 0, kNone, "pre | pre"},
+    {List_, "missing", "", 0, kNone, "pre | pre"}, {List_, "(null)", "", 0, kNone, "pre | pre"},
+    {List_, "x\\", "", 0, 0, "pre x/a | pre x/s"}, {Walk, "x\\", "", 0, 0, "pre x/a x/s/g"},
     {Walk, "file", "", 0, kNone, "pre"},
-    {Rmdir, "empty", "", 0, 0, "-empty"},
-    {Rmdir, "full", "", 0, kDel, ""},
-    {Rmdir, "missing", "", 0, kDel, ""},
-    {Rmdir, "(null)", "", 0, kDel, ""},
-    {Delete, "missing", "", 0, kNone, ""},
-    {Delete, "file", "", 0, kNone, ""},
+    // Deletion, alone and of a whole tree.
+    {Rmdir, "empty", "", 0, 0, "-empty"}, {Rmdir, "full", "", 0, kDel, ""},
+    {Rmdir, "missing", "", 0, kDel, ""}, {Rmdir, "(null)", "", 0, kDel, ""},
+    {Delete, "missing", "", 0, kNone, ""}, {Delete, "file", "", 0, kNone, ""},
     {Delete, "b", "", 0, kDel, ""},
-    {Copy, "file", "t", 0, kNone, ""},
-    {Copy, "r", "file", 0, kMake, ""},
-    {Copy, "r", "file/t", 0, kMake, ""},
-    {Copy, "r", "blocker", 0, kMake, ""},
+    // Copies: targets that cannot be made, whole trees, rollbacks.
+    {Copy, "file", "t", 0, kNone, ""}, {Copy, "r", "file", 0, kMake, ""},
+    {Copy, "r", "file/t", 0, kMake, ""}, {Copy, "r", "blocker", 0, kMake, ""},
     {Copy, "r", "n/c", 0, 0, "+n/ +n/c/ +n/c/..x=r/..x +n/c/.hidden=r/.hidden +n/c/dirlink/ "
                              "+n/c/dirlink/o=outside/o +n/c/f=r/f +n/c/filelink=outside/o +n/c/sub/ "
                              "+n/c/sub/deep/ +n/c/sub/deep/h=r/sub/deep/h +n/c/sub/g=r/sub/g "
@@ -83,54 +77,41 @@ Row const rows[] = {
     {Copy, "r/sub", "r/sub/in", 0, 0, "+r/sub/in/ +r/sub/in/deep/ +r/sub/in/deep/h=r/sub/deep/h "
                                       "+r/sub/in/g=r/sub/g"},
     {Copy, "x\\", "xc", 0, 0, "+xc/ +xc/a=x/a +xc/s/ +xc/s/g=x/s/g"},
-    {Copy, "flat", "over", 0, 0, "~over/f=flat/f"},
-    {Copy, "flat", "o\\", 0, kFail, ""},
-    {Copy, "src", "dst1", 0, kFail, ""},
-    {Copy, "src", "dst2", 0, kFail, ""},
+    {Copy, "flat", "over", 0, 0, "~over/f=flat/f"}, {Copy, "flat", "o\\", 0, kFail, ""},
+    {Copy, "src", "dst1", 0, kFail, ""}, {Copy, "src", "dst2", 0, kFail, ""},
     {Copy, "src", "dst3", 0, kFail, ""},
     {Delete, "x\\", "", 0, kDel, "-x/a -x/s -x/s/g"},
-    {Move, "file", "m", 0, kNone, ""},
-    {Move, "r/sub", "file", 0, kMove, ""},
-    {Move, "r/sub", "(null)", 0, kMove, ""},
-    {Move, "r/sub", "r/sub/new", 0, kMove, ""},
-    {Move, "r/sub", "r/sub/x/y/", 0, kMove, ""},
-    {Move, "r/sub", "r/sub/deep", 0, kMove, ""},
-    {Move, "r/sub", "in/z", 0, kMove, ""},
-    {Move, "src", "dst1", 0, kMove, ""},
+    // Moves: refused targets, a merge, a rename.
+    {Move, "file", "m", 0, kNone, ""}, {Move, "r/sub", "file", 0, kMove, ""},
+    {Move, "r/sub", "(null)", 0, kMove, ""}, {Move, "r/sub", "r/sub/new", 0, kMove, ""},
+    {Move, "r/sub", "r/sub/x/y/", 0, kMove, ""}, {Move, "r/sub", "r/sub/deep", 0, kMove, ""},
+    {Move, "r/sub", "in/z", 0, kMove, ""}, {Move, "src", "dst1", 0, kMove, ""},
     {Move, "b", "full", 0, 0, "+full/g=b/g +full/sub/"},
     {Delete, "r/sub", "", 0, 0, "-r/sub -r/sub/deep -r/sub/deep/h -r/sub/g -r/sub/in -r/sub/in/deep "
                                "-r/sub/in/deep/h -r/sub/in/g -r/sub/loop"},
     {Delete, "r", "", 0, kDel, "-r/..x -r/.hidden -r/dirlink -r/f -r/filelink -r/\xC3\x28"},
     {Move, "r", "r2", 0, 0, "-r -r/dangling -r/fifo +r2/ +r2/dangling +r2/fifo"},
-    {Copy, "flat", "n1/x", 1, kFail, "+n1/"},
-    {Copy, "flat", "n1/x", 2, kFail, ""},
+    // Too few descriptors (1 to 3 free), into a new target and into "old".
+    {Copy, "flat", "n1/x", 1, kFail, "+n1/"}, {Copy, "flat", "n1/x", 2, kFail, ""},
     {Copy, "flat", "n1/x", 3, 0, "+n1/x/ +n1/x/f=flat/f"},
-    {Copy, "nest", "n2/x", 1, kNone, "+n2/"},
-    {Copy, "nest", "n2/x", 2, kFail, ""},
+    {Copy, "nest", "n2/x", 1, kNone, "+n2/"}, {Copy, "nest", "n2/x", 2, kFail, ""},
     {Copy, "nest", "n2/x", 3, kFail, ""},
-    {Copy, "flat", "old", 1, kFail, ""},
-    {Copy, "flat", "old", 2, kFail, ""},
-    {Copy, "nest", "old", 1, kNone, ""},
-    {Copy, "nest", "old", 2, kFail, ""},
-    {Copy, "nest", "old", 3, kFail, ""},
-    {Copy, "flat", "old", 3, 0, "+old/f=flat/f"},
-    {Move, "nest", "n3/x", 1, kMove, "+n3/"},
-    {Move, "nest", "n4/x", 3, kMove, "+n4/"},
+    {Copy, "flat", "old", 1, kFail, ""}, {Copy, "flat", "old", 2, kFail, ""},
+    {Copy, "nest", "old", 1, kNone, ""}, {Copy, "nest", "old", 2, kFail, ""},
+    {Copy, "nest", "old", 3, kFail, ""}, {Copy, "flat", "old", 3, 0, "+old/f=flat/f"},
+    {Move, "nest", "n3/x", 1, kMove, "+n3/"}, {Move, "nest", "n4/x", 3, kMove, "+n4/"},
     {Move, "flat", "n5/x", 2, kMove, "+n5/"},
-    {Copy, "big", "nw/x", 100000, kFail, "+nw/"},
-    {Copy, "big", "old", 100000, kFail, ""},
+    // A file size limit in bytes: big fails mid-file, small at the flush.
+    {Copy, "big", "nw/x", 100000, kFail, "+nw/"}, {Copy, "big", "old", 100000, kFail, ""},
     {Copy, "small", "nw/y", 4196, kFail, ""},
-    {Walk, "nest", "", 1, 0, "pre nest/d/f"},
-    {Delete, "n1", "", 1, 0, "-n1 -n1/x -n1/x/f"},
+    // One descriptor is enough to walk and to delete; three to move flat.
+    {Walk, "nest", "", 1, 0, "pre nest/d/f"}, {Delete, "n1", "", 1, 0, "-n1 -n1/x -n1/x/f"},
     {Move, "flat", "n6/x", 3, 0, "-flat -flat/f +n6/ +n6/x/ +n6/x/f=flat/f"},
-    {List_, "pa/ns", "", -1, 0, "pre | pre"},
-    {List_, "pb/nr", "", -1, kNone, "pre | pre"},
-    {Walk, "pa", "", -1, 0, "pre pa/top"},
-    {Walk, "pb", "", -1, kNone, "pre pb/f"},
-    {Copy, "pa", "ca", -1, 0, "+ca/ +ca/ns/ +ca/top=pa/top"},
-    {Copy, "pb", "cb/x", -1, kNone, "+cb/"},
-    {Delete, "pa/ns", "", -1, kDel, ""},
-    {Delete, "pb/nr", "", -1, kNone, ""},
+    // Permissions, as user 65534.
+    {List_, "pa/ns", "", -1, 0, "pre | pre"}, {List_, "pb/nr", "", -1, kNone, "pre | pre"},
+    {Walk, "pa", "", -1, 0, "pre pa/top"}, {Walk, "pb", "", -1, kNone, "pre pb/f"},
+    {Copy, "pa", "ca", -1, 0, "+ca/ +ca/ns/ +ca/top=pa/top"}, {Copy, "pb", "cb/x", -1, kNone, "+cb/"},
+    {Delete, "pa/ns", "", -1, kDel, ""}, {Delete, "pb/nr", "", -1, kNone, ""},
     {Delete, "pc/ro", "", -1, kDel, ""},
 };
 
@@ -172,11 +153,9 @@ TEST(Trees, Table) {
     Snap const before = snapshot(t.root());
     auto op = [&]() -> std::string {
       int const fds = bqtest::openFds(), res = r.limit > 9 ? RLIMIT_FSIZE : RLIMIT_NOFILE;
-      rlimit lim, low;
+      rlimit lim;
       ::getrlimit(res, &lim);
-      low = lim;
-      if (r.limit > 9)
-        low.rlim_cur = rlim_t(r.limit);
+      rlimit low{r.limit > 9 ? rlim_t(r.limit) : lim.rlim_cur, lim.rlim_max};
       // A descriptor limit caps numbers: holes below it count as free.
       for (int fd = 0, left = r.limit > 9 ? 0 : r.limit; left > 0; ++fd)
         if (::fcntl(fd, F_GETFD) < 0 && --left == 0)
@@ -208,8 +187,7 @@ TEST(Trees, Table) {
   List top, dirs, all{P("pre")};
   ASSERT_EQ(0, BQFileUtils::getContents(P("w"), top, dirs));
   ASSERT_EQ(0, BQFileUtils::RecurseFiles(P("w"), all));
-  std::map<std::string, std::string> tail{
-      {"w/d1", " w/d1/x w/d1/e/y"}, {"w/d2", " w/d2/z"}, {"w/toc", " w/toc/w"}};
+  std::map<std::string, std::string> tail{{"w/d1", " w/d1/x w/d1/e/y"}, {"w/d2", " w/d2/z"}, {"w/toc", " w/toc/w"}};
   std::string want = " pre" + show(top, asListed);
   for (BQFileSpec const& d : dirs)
     want += tail[bqtest::str(d)];
@@ -334,10 +312,8 @@ TEST(Scale, DeeperThanPathsAndDescriptors) {
       int const fds = bqtest::openFds();
       BQ_STATUS const s = BQFileUtils::copyDirectory(P(deep), P(copy));
       CHILD_CHECK(bqtest::openFds() == fds);
-      if (cap == 32)
-        CHILD_CHECK(oneOf(s, {BQ_STS_Failure, BQ_STS_DirectoryNotFound}) && !exists(copy));
-      else
-        CHILD_CHECK(s == 0 && snapshot(copy) == tree);
+      CHILD_CHECK(cap == 32 ? oneOf(s, {BQ_STS_Failure, BQ_STS_DirectoryNotFound}) && !exists(copy)
+                            : s == 0 && snapshot(copy) == tree);
       return "";
     })) << cap;
   // A move target too long to name, or to climb from to the root, cannot be
@@ -367,9 +343,8 @@ TEST(Scale, TenThousandEntries) {
   List files, dirs, all;
   ASSERT_EQ(0, BQFileUtils::getContents(P(many), files, dirs));
   ASSERT_EQ(0, BQFileUtils::RecurseFiles(P(many), all));
-  EXPECT_EQ(10000u, files.size());
-  EXPECT_TRUE(dirs.empty());
-  EXPECT_EQ(10000u, all.size());
+  EXPECT_EQ("10000 0 10000",
+            std::to_string(files.size()) + " " + std::to_string(dirs.size()) + " " + std::to_string(all.size()));
   EXPECT_EQ(0, BQFileUtils::deleteDir(P(many), true));
   EXPECT_FALSE(exists(many));
 }
