@@ -15,7 +15,6 @@
 using namespace Brackwell;
 using bqtest::exists;
 using bqtest::P;
-using bqtest::Snap;
 using bqtest::snapshot;
 using List = std::vector<BQFileSpec>;
 
@@ -34,10 +33,6 @@ std::string show(List const& l, std::size_t from = 0) {
     v.push_back(" " + bqtest::str(p));
   std::sort(v.begin() + long(std::min(from, v.size())), v.end());
   return std::accumulate(v.begin(), v.end(), std::string());
-}
-
-std::string diff(Snap const& a, Snap const& b) {
-  return bqtest::changes(a, b, [](std::string const& v) { return v == "<dir>" ? "/" : v[0] == '<' ? "" : "=" + v; });
 }
 
 enum Op { List_, Walk, Rmdir, Delete, Copy, Move };
@@ -149,8 +144,10 @@ TEST(Trees, Table) {
                  {"pa/ns", 0666}, {"pb/nr", 0333}, {"pc/ro", 0555}})
     ::chmod(m.first, mode_t(m.second));
   auto arg = [](char const* s) { return s == std::string("(null)") ? BQFileSpec() : P(s); };
+  // A new value as the rows show it: "/" for a directory, "=" and the bytes for a file.
+  auto tell = [](std::string const& v) { return v == "<dir>" ? "/" : v[0] == '<' ? "" : "=" + v; };
   for (Row const& r : rows) {
-    Snap const before = snapshot(t.root());
+    auto const before = snapshot(t.root());
     auto op = [&]() -> std::string {
       int const fds = bqtest::openFds(), res = r.limit > 9 ? RLIMIT_FSIZE : RLIMIT_NOFILE;
       rlimit lim;
@@ -177,7 +174,7 @@ TEST(Trees, Table) {
     // Not root: the permission rows run as the user itself, whom they bind too.
     std::string const got = r.limit == 0 ? op() : bqtest::inChild(op, r.limit < 0 && !::geteuid());
     EXPECT_EQ(std::to_string(r.status) + (*r.want ? " " : "") + r.want,
-              got + diff(before, snapshot(t.root())))
+              got + bqtest::changes(before, snapshot(t.root()), tell))
         << "op " << r.op << " " << r.a << " " << r.b << ", limit " << r.limit;
   }
   for (char const* d : {"pa/ns", "pb/nr", "pc/ro"})
@@ -204,10 +201,9 @@ TEST(Trees, MoveAcrossFileSystems) {
       !::mkdtemp(other))
     GTEST_SKIP() << "no second file system at /dev/shm";
   t.write("src/d/f", bqtest::content(300000, 3));
-  Snap const src = snapshot(t.path("src"));
+  auto const src = snapshot(t.path("src"));
   EXPECT_EQ(0, BQFileUtils::moveDirectory(P(t.path("src")), P(other + std::string("/t"))));
-  EXPECT_TRUE(src == snapshot(other + std::string("/t")));
-  EXPECT_FALSE(exists(t.path("src")));
+  EXPECT_TRUE(src == snapshot(other + std::string("/t")) && !exists(t.path("src")));
   bqtest::removeTree(other);
 }
 
@@ -221,14 +217,13 @@ TEST(HostileTrees, TreeChangingWhileWalked) {
   t.write("outside/sub/s2", "s2");
   t.write("tree/d1/f", "f");
   std::string const tree = t.path("tree"), out = t.path("outside");
-  Snap const outside = snapshot(out);
+  auto const outside = snapshot(out);
   EXPECT_EQ("", bqtest::inChild([&]() -> std::string {
     ::alarm(60);
     std::atomic<int> working{3}, bad{0};
     std::thread mutator([&] {
       for (int i = 0; working > 0; ++i) {
-        std::string const m = tree + "/m" + std::to_string(i % 7),
-                          s = tree + "/s" + std::to_string(i % 3);
+        std::string const m = tree + "/m" + std::to_string(i % 7), s = tree + "/s" + std::to_string(i % 3);
         ::mkdir(tree.c_str(), 0777);
         ::mkdir(m.c_str(), 0777);
         ::close(::open((m + "/f").c_str(), O_CREAT | O_WRONLY, 0666));
@@ -282,10 +277,12 @@ TEST(Scale, DeeperThanPathsAndDescriptors) {
   std::string const deep = t.path("deep"), copy = t.path("copy"), level(63, 'd');
   ::mkdir(deep.c_str(), 0777);
   int fd = ::open(deep.c_str(), O_RDONLY | O_DIRECTORY);
-  std::string dir = deep, last; // the deepest level that a path names
+  // The deepest level that a path names, and the first at half that length.
+  std::string dir = deep, last, half;
   for (; dir.size() < PATH_MAX + 32; dir += "/" + level) {
     std::size_t const len = dir.size();
     last = len < PATH_MAX ? dir : last;
+    half = len < PATH_MAX / 2 || !half.empty() ? half : dir;
     ::close(::openat(fd, "f", O_CREAT | O_WRONLY, 0666));
     if (PATH_MAX - len <= 256 && PATH_MAX - len > 256 - level.size() - 1)
       for (std::size_t n : {PATH_MAX - 2 - len, PATH_MAX - 1 - len}) { // len + 1 + n
@@ -298,7 +295,7 @@ TEST(Scale, DeeperThanPathsAndDescriptors) {
     fd = next;
   }
   ::close(fd);
-  Snap const tree = snapshot(deep); // what a path reaches
+  auto const tree = snapshot(deep); // what a path reaches
   List files;
   EXPECT_EQ(0, BQFileUtils::RecurseFiles(P(deep), files));
   EXPECT_EQ(std::count_if(tree.begin(), tree.end(), [](auto const& e) { return e.second == ""; }),
@@ -322,9 +319,7 @@ TEST(Scale, DeeperThanPathsAndDescriptors) {
     EXPECT_EQ(BQ_STS_DirectoryMoveFailed, BQFileUtils::moveDirectory(P(deep), P(to)));
   EXPECT_EQ(0, BQFileUtils::deleteDir(P(copy), true));
   EXPECT_EQ(BQ_STS_FileDeleteFailed, BQFileUtils::deleteDir(P(deep), true));
-  std::string half = deep; // both halves fit a path, for the clean-up
-  while (half.size() < PATH_MAX / 2)
-    half += "/" + level;
+  // Both halves fit a path, for the clean-up.
   EXPECT_EQ(0, ::rename(half.c_str(), t.path("half").c_str()));
 }
 
