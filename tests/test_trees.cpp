@@ -160,13 +160,12 @@ TEST(Trees, Table) {
       std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
       ::setrlimit(res, &low);
       List f{P("pre")}, d{P("pre")};
-      BQFileSpec const a = arg(r.a), b = arg(r.b);
-      int const st = r.op == List_    ? BQFileUtils::getContents(a, f, d)
-                     : r.op == Walk   ? BQFileUtils::RecurseFiles(a, f)
-                     : r.op == Rmdir  ? BQFileUtils::deleteDir(a, false)
-                     : r.op == Delete ? BQFileUtils::deleteDir(a, true)
-                     : r.op == Copy   ? BQFileUtils::copyDirectory(a, b)
-                                      : BQFileUtils::moveDirectory(a, b);
+      int const st = r.op == List_    ? BQFileUtils::getContents(arg(r.a), f, d)
+                     : r.op == Walk   ? BQFileUtils::RecurseFiles(arg(r.a), f)
+                     : r.op == Rmdir  ? BQFileUtils::deleteDir(arg(r.a), false)
+                     : r.op == Delete ? BQFileUtils::deleteDir(arg(r.a), true)
+                     : r.op == Copy   ? BQFileUtils::copyDirectory(arg(r.a), arg(r.b))
+                                      : BQFileUtils::moveDirectory(arg(r.a), arg(r.b));
       ::setrlimit(res, &lim); // lifted for what the child writes as it ends
       return std::to_string(st) + (bqtest::openFds() == fds ? "" : " leak") +
              (r.op == List_ ? show(f, 1) + " |" + show(d, 1) : r.op == Walk ? show(f, asListed) : "");
@@ -258,7 +257,6 @@ TEST(HostileTrees, TreeChangingWhileWalked) {
     for (std::thread* th : {&mutator, &w1, &w2, &w3})
       th->join();
     CHILD_CHECK(bad == 0);
-    CHILD_CHECK(snapshot(out) == outside);
     return "";
   }));
   EXPECT_EQ(outside, snapshot(out));
