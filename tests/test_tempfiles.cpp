@@ -45,10 +45,9 @@ TEST_F(TempPaths, TempDirSourcesInOrder) {
   ::setenv("TMPDIR", t.path("tmp").c_str(), 1);
   std::pair<BQFileSpec, std::string> const setups[] = {{P(slash + "/"), slash + "/"}, {P(nope), "."},
       {P(file), "."}, {BQFileSpec(), t.path("tmp")}, {P(""), t.path("tmp")}};
-  for (auto const& s : setups) {
-    BQFileSpec dir = s.first;
-    BQFileUtils::setupTempDir(dir);
-    EXPECT_EQ(s.second, str(dir));
+  for (auto s : setups) { // a copy, which setupTempDir rewrites
+    BQFileUtils::setupTempDir(s.first);
+    EXPECT_EQ(s.second, str(s.first));
   }
 }
 
@@ -82,11 +81,11 @@ TEST_F(TempPaths, CreateTempFile) {
 TEST_F(TempPaths, CwdUpTo2047Bytes) {
   auto real = [] { char buf[4096]; return std::string(::getcwd(buf, sizeof buf) ? buf : "(none)"); };
   ASSERT_EQ(0, ::chdir(t.root().c_str()));
-  std::string name(200, 'n'); // levels of 200 bytes, then one that ends at 2047
-  while (real().size() + 201 < 2046)
+  // Levels of 200 bytes, then one that ends at 2047.
+  for (std::string name(200, 'n'); real().size() < 2047;) {
+    name.resize(std::min<std::size_t>(200, 2046 - real().size()));
     ASSERT_TRUE(::mkdir(name.c_str(), 0700) == 0 && ::chdir(name.c_str()) == 0);
-  name.resize(2046 - real().size());
-  ASSERT_TRUE(::mkdir(name.c_str(), 0700) == 0 && ::chdir(name.c_str()) == 0);
+  }
   ASSERT_EQ(2047u, real().size());
   EXPECT_EQ(real(), str(BQFileUtils::cwd()));
   ASSERT_TRUE(::mkdir("x", 0700) == 0 && ::chdir("x") == 0);
