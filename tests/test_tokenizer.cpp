@@ -34,20 +34,13 @@ template <class T, class D> std::string tokens(T const* text, D delim) {
 // A delimiter string of one character acts as that character.
 TEST(Tokenizer, Tokens) {
   struct { char const* text; char const* delim; char const* tokens; } const rows[] = {
-      {"  alpha  beta  x \"\" y", " ", "alpha|beta|x|y|"},
-      {"\"two words\" a\"b c\"d \"last\"", " ", "two words|a\"b c\"d|last|"},
-      {"a ends\"", " ", "a|ends\"|"},
-      {"\"open end here", " ", "\"open end here|"},
-      {"a \"", " ", "a|\"|"},
-      {"\"\"\"\"", " ", "\"\"|"},
-      {"   ", " ", ""},
-      {"", " ", ""},
-      {"a::b:c", "::", "a|b:c|"},
-      {"::a::::b::", "::", "a|b|"},
-      {"a:::b", "::", "a|:b|"},
-      {"\"x::y\"::z", "::", "x::y|z|"},
-      {"a b", "", "a b|"},
-  };
+      // A delimiter inside quotes does not split; a token quoted at both ends loses that pair.
+      {"  alpha  beta  x \"\" y", " ", "alpha|beta|x|y|"}, {"a ends\"", " ", "a|ends\"|"},
+      {"\"two words\" a\"b c\"d \"last\"", " ", "two words|a\"b c\"d|last|"}, {"a \"", " ", "a|\"|"},
+      {"\"open end here", " ", "\"open end here|"}, {"\"\"\"\"", " ", "\"\"|"}, {"   ", " ", ""}, {"", " ", ""},
+      // A delimiter string splits only where it occurs whole; an empty one never splits.
+      {"a::b:c", "::", "a|b:c|"}, {"::a::::b::", "::", "a|b|"}, {"a:::b", "::", "a|:b|"},
+      {"\"x::y\"::z", "::", "x::y|z|"}, {"a b", "", "a b|"}};
   for (auto const& r : rows) {
     EXPECT_EQ(r.tokens, tokens(r.text, r.delim)) << "[" << r.text << "] [" << r.delim << "]";
     EXPECT_EQ(r.tokens, r.delim[0] && !r.delim[1] ? tokens(r.text, r.delim[0]) : r.tokens) << "[" << r.text << "]";
