@@ -23,17 +23,13 @@ TEST(StringUtils, Numbers) {
   SU::itoa(INT_MIN, s), SU::itoa(INT_MIN, w);
   EXPECT_EQ(std::make_tuple("0", "-2147483648", L"-2147483648"), std::make_tuple(SU::itoa(0), s, w));
   struct { char const* text; long value; } const atols[] = {
-      {"  42abc", 42},
-      {"abc", 0},
-      {"0x1A", 0},
-      {"99999999999999999999", LONG_MAX},
+      {"  42abc", 42}, {"abc", 0}, {"0x1A", 0}, {"99999999999999999999", LONG_MAX},
       {"-99999999999999999999", LONG_MIN}};
   for (auto const& c : atols)
     EXPECT_EQ(std::make_pair(c.value, c.value), std::make_pair(SU::atol(std::string(c.text)), SU::atol(SU::towcs(c.text))));
-  EXPECT_EQ(12, SU::atol(std::wstring(L"\x131" L"2")));
-  EXPECT_EQ(1500.0, SU::atod(std::string("1.5e3")));
-  EXPECT_EQ(0.0, SU::atod(std::string("")));
-  EXPECT_EQ(-0.25, SU::atod(std::wstring(L" -0.25x")));
+  EXPECT_EQ(std::make_tuple(12L, 1500.0, 0.0, -0.25),
+            std::make_tuple(SU::atol(std::wstring(L"\x131" L"2")), SU::atod(std::string("1.5e3")),
+                            SU::atod(std::string("")), SU::atod(std::wstring(L" -0.25x"))));
 }
 
 // Case maps ASCII letters only in "C". compare_no_case folds case on char
@@ -45,8 +41,7 @@ TEST(StringUtils, CaseAndComparison) {
   EXPECT_EQ("mixed 123 \xC9|MIXED 123 \xE9", SU::toLower("MiXeD 123 \xC9") + "|" + SU::toUpper("MiXeD 123 \xE9"));
   EXPECT_EQ(L"mixed 123|MIXED 123", SU::toLower(L"MiXeD 123") + L"|" + SU::toUpper(L"MiXeD 123"));
   struct { std::string a, b; std::wstring wa, wb; char const* signs; } const rows[] = {
-      {"abc", "ABC", L"abc", L"ABC", "0 0 0 1"},
-      {"abc", "ABD", L"abc", L"ABD", "-1 -1 -1 1"},
+      {"abc", "ABC", L"abc", L"ABC", "0 0 0 1"}, {"abc", "ABD", L"abc", L"ABD", "-1 -1 -1 1"},
       {"b", "A", L"b", L"A", "1 1 1 1"},
       {std::string("ab\0x", 4), std::string("AB\0y", 4), L"\x141", L"A", "0 0 0 1"}};
   auto sign = [](int v) { return std::to_string((v > 0) - (v < 0)); };
@@ -62,16 +57,12 @@ TEST(StringUtils, CaseAndComparison) {
 TEST(StringUtils, WideningAndNarrowing) {
   struct { std::string narrow; std::wstring wide; } const widen[] = {
       {"\xE9\x80" "a\x7F", {wchar_t(0xFFFFFFE9), wchar_t(0xFFFFFF80), L'a', 0x7F}},
-      {std::string("a\0b", 3), L"a"},
-      {"", L""}};
+      {std::string("a\0b", 3), L"a"}, {"", L""}};
   for (auto const& c : widen)
     EXPECT_EQ(c.wide + L"|" + c.wide, SU::towcs(c.narrow) + L"|" + SU::towcs(c.narrow.c_str()));
   struct { std::wstring wide; std::string narrow; } const narrow[] = {
-      {L"\x20AC", "\xAC"},
-      {L"A\x100" L"B", "A"},
-      {{L'a', wchar_t(0xFFFFFFE9)}, "a\xE9"},
-      {std::wstring(L"a\0b", 3), "a"},
-      {L"", ""}};
+      {L"\x20AC", "\xAC"}, {L"A\x100" L"B", "A"}, {{L'a', wchar_t(0xFFFFFFE9)}, "a\xE9"},
+      {std::wstring(L"a\0b", 3), "a"}, {L"", ""}};
   for (auto const& c : narrow)
     EXPECT_EQ(c.narrow + "|" + c.narrow, SU::tostr(c.wide) + "|" + SU::tostr(c.wide.c_str()));
   EXPECT_EQ(L"|", SU::towcs(static_cast<char const*>(nullptr)) + L"|" + SU::towcs(static_cast<wchar_t const*>(nullptr)));
@@ -88,24 +79,19 @@ TEST(StringUtils, ArrayOperations) {
   EXPECT_TRUE(!SU::WideToUTF8(nullptr) && !SU::UTF8ToWide(nullptr) && !SU::NativeToUTF8(nullptr) &&
               !SU::UTF8ToNative(nullptr));
   struct { std::wstring in; std::string out; } const toUtf8[] = {
-      {L"\xE9", std::string("\xC3\xA9\0\0\0", 5)},
-      {L"\x1F600", std::string("\xF0\x9F\x98\x80\0", 5)},
-      {L"a\xD800" L"b", std::string("a\0\0\0\0\0\0\0\0\0\0\0\0", 13)},
-      {{wchar_t(0x110000), wchar_t(-1)}, std::string("\xEF\xBF\xBD\xEF\xBF\xBD\0\0\0", 9)},
-      {L"", std::string(1, '\0')}};
+      {L"\xE9", std::string("\xC3\xA9\0\0\0", 5)}, {L"\x1F600", std::string("\xF0\x9F\x98\x80\0", 5)},
+      {L"a\xD800" L"b", std::string("a\0\0\0\0\0\0\0\0\0\0\0\0", 13)}, {L"", std::string(1, '\0')},
+      {{wchar_t(0x110000), wchar_t(-1)}, std::string("\xEF\xBF\xBD\xEF\xBF\xBD\0\0\0", 9)}};
   for (auto const& c : toUtf8)
     EXPECT_EQ(c.out, take(SU::WideToUTF8(c.in.c_str()), c.out.size()));
   struct { char const* in; std::wstring out; } const toWide[] = {
-      {"\x61\xC3", L"a"},
-      {"\x68\xC3\xA9\xF0\x9F\x98\x80", L"h\xE9\x1F600"},
-      {"a\xC0\x80" "b", L"a"},
+      {"\x61\xC3", L"a"}, {"\x68\xC3\xA9\xF0\x9F\x98\x80", L"h\xE9\x1F600"}, {"a\xC0\x80" "b", L"a"},
       {"", L""}};
   for (auto const& c : toWide)
     EXPECT_EQ(c.out, take(SU::UTF8ToWide(c.in))) << c.in;
   char const* text = "na\xC3\xAFve \xFF";
-  for (auto op : {&SU::NativeToUTF8, &SU::UTF8ToNative}) {
+  for (auto op : {&SU::NativeToUTF8, &SU::UTF8ToNative}) { // a new array each
     char* out = op(text);
-    EXPECT_NE(text, out);
-    EXPECT_EQ(text, take(out));
+    EXPECT_EQ(text, out != text ? take(out) : "the argument itself");
   }
 }
