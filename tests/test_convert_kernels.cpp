@@ -26,6 +26,8 @@ template <class S, class T> struct Dir {
   decltype(fast) ref;
   ConversionResult (*api)(const S**, const S*, T**, T*, ConversionFlags);
 };
+// The converters from UTF-S to UTF-T: fast, reference, public routine.
+#define DIRECTION(S, T) Dir<UTF##S, UTF##T>{utf##S##ToUTF##T<true>, utf##S##ToUTF##T<false>, ConvertUTF##S##toUTF##T}
 
 // No kernels (the per-character fast paths), then each set there is.
 const std::vector<const KernelSet*> kSets = [] {
@@ -97,12 +99,11 @@ void compare(Dir<S, T> d, std::vector<S> const& src, std::size_t n, std::ptrdiff
       const std::size_t room = std::size_t(cap > need + 1 ? ample : cap);
       const auto expected = convert<S, T>(ref, src, n, room);
       SCOPED_TRACE(::testing::Message() << "length " << n << " capacity " << room << " flags " << flags);
-      std::ptrdiff_t read = 0, written = 0;
-      std::size_t i = 0;
-      for (; chars && i < chars->size() && written + units<T>((*chars)[i]) <= std::ptrdiff_t(room); ++i)
+      std::ptrdiff_t read = 0, written = 0, i = 0, all = chars ? std::ptrdiff_t(chars->size()) : 0;
+      for (; i < all && written + units<T>((*chars)[i]) <= std::ptrdiff_t(room); ++i)
         read += units<S>((*chars)[i]), written += units<T>((*chars)[i]);
-      ASSERT_TRUE(!chars || std::make_tuple(i < chars->size() ? targetExhausted : conversionOK, read, written) ==
-                                std::make_tuple(std::get<0>(expected), std::get<1>(expected), std::get<2>(expected)));
+      ASSERT_TRUE(!chars || std::make_tuple(i < all ? targetExhausted : conversionOK, read, written,
+                                            std::get<3>(expected)) == expected);
       for (std::size_t v = 0; v <= kSets.size(); ++v)
         ASSERT_TRUE((expected == convert<S, T>([&](auto... a) {
           return v < kSets.size() ? d.fast(a..., flags, kSets[v]) : d.api(a..., flags);
@@ -152,22 +153,18 @@ TEST(ConvertKernels, FromUTF8) {
                     {{0x80}, {0xC0, 0x80}, {0xE0, 0x9F, 0xBF}, {0xED, 0xA0, 0x80}, {0xF0, 0x8F, 0xBF, 0xBF},
                      {0xF4, 0x90, 0x80, 0x80}, {0xF8, 0x88, 0x80}, {0xFF}, {0xC3}, {0xE2, 0x82}, {0xF0, 0x9F, 0x98},
                      {0xC2, 0xC2}, {0xBF, 0xBF}, {0xC1, 0xBF}, {0xF5, 0x80, 0x80, 0x80}},
-                    Dir<UTF8, UTF16>{utf8ToUTF16<true>, utf8ToUTF16<false>, ConvertUTF8toUTF16},
-                    Dir<UTF8, UTF32>{utf8ToUTF32<true>, utf8ToUTF32<false>, ConvertUTF8toUTF32});
+                    DIRECTION(8, 16), DIRECTION(8, 32));
 }
 
 TEST(ConvertKernels, FromUTF16) {
   compareFrom<UTF16>([](auto... a) { return utf32ToUTF16<false>(a..., strictConversion); },
-                     {{0xD800}, {0xDC00}, {0xDBFF, 0xDBFF}, {0xDFFF}},
-                     Dir<UTF16, UTF8>{utf16ToUTF8<true>, utf16ToUTF8<false>, ConvertUTF16toUTF8},
-                     Dir<UTF16, UTF32>{utf16ToUTF32<true>, utf16ToUTF32<false>, ConvertUTF16toUTF32});
+                     {{0xD800}, {0xDC00}, {0xDBFF, 0xDBFF}, {0xDFFF}}, DIRECTION(16, 8), DIRECTION(16, 32));
 }
 
 TEST(ConvertKernels, FromUTF32) {
-  compareFrom<UTF32>([](const UTF32** s, const UTF32* e, UTF32** t, UTF32*) { return *t = std::copy(*s, e, *t), *s = e, conversionOK; },
-                     {{0xD800}, {0x110000}, {0xDFFF}, {0xFFFFFFFF}},
-                     Dir<UTF32, UTF8>{utf32ToUTF8<true>, utf32ToUTF8<false>, ConvertUTF32toUTF8},
-                     Dir<UTF32, UTF16>{utf32ToUTF16<true>, utf32ToUTF16<false>, ConvertUTF32toUTF16});
+  compareFrom<UTF32>([](const UTF32** s, const UTF32* e, UTF32** t, UTF32*) { // the text as it is
+    return *t = std::copy(*s, e, *t), *s = e, conversionOK;
+  }, {{0xD800}, {0x110000}, {0xDFFF}, {0xFFFFFFFF}}, DIRECTION(32, 8), DIRECTION(32, 16));
   EXPECT_EQ(nullptr, kernelSet("neon"));
 }
 
@@ -188,8 +185,7 @@ TEST(ConvertKernels, EveryBytePair) {
 #ifndef BRACKWELL_NO_SIMD
     std::vector<UTF8> s(100, 'a');
     std::copy(b.begin(), b.begin() + 4, s.begin() + pair % 61);
-    compare(Dir<UTF8, UTF32>{utf8ToUTF32<true>, utf8ToUTF32<false>, ConvertUTF8toUTF32}, s, 100, -2,
-            {strictConversion}, nullptr);
+    compare(DIRECTION(8, 32), s, 100, -2, {strictConversion}, nullptr);
 #else
     const std::size_t n = b[0] < 0xC0 ? 1 : b[0] < 0xE0 ? 2 : b[0] < 0xF0 ? 3 : b[0] < 0xF8 ? 4 : b[0] < 0xFC ? 5 : 6;
     UTF32 v = n == 1 ? b[0] : b[0] & (0x7F >> n); // the payload bits
@@ -213,37 +209,29 @@ TEST(Convert, CornerCases) {
   // UTF-32 to UTF-16: room is tested first; values above 0x10FFFF are
   // dropped (strict: sourceIllegal, and on) or replaced (lenient).
   check(ConvertUTF32toUTF16, {
-      {{}, 0, 2, conversionOK, 0, {}},
-      {{0x41, 0x110000, 0x42}, 64, 0, sourceIllegal, 3, {0x41, 0x42}},
+      {{}, 0, 2, conversionOK, 0, {}}, {{0x41, 0x110000, 0x42}, 64, 0, sourceIllegal, 3, {0x41, 0x42}},
       {{0x41, 0x110000, 0xDFFF, 0x42}, 64, 1, conversionOK, 4, {0x41, 0xFFFD, 0xFFFD, 0x42}},
       {{0x110000, 0x41, 0x42}, 1, 0, targetExhausted, 2, {0x41}},
       {{0x41, 0x110000}, 1, 0, targetExhausted, 1, {0x41}},
       {{0x41, 0xD800, 0x42}, 64, 0, sourceIllegal, 1, {0x41}}});
   // UTF-16 to UTF-32 and UTF-8: the source tests come before the room test.
   check(ConvertUTF16toUTF32, {
-      {{0xDC00}, 0, 0, sourceIllegal, 0, {}},
-      {{0xDC00}, 0, 1, targetExhausted, 0, {}},
-      {{0x41, 0xD800}, 64, 2, sourceExhausted, 1, {0x41}},
-      {{0xD800, 0x41}, 64, 0, sourceIllegal, 0, {}},
+      {{0xDC00}, 0, 0, sourceIllegal, 0, {}}, {{0xDC00}, 0, 1, targetExhausted, 0, {}},
+      {{0x41, 0xD800}, 64, 2, sourceExhausted, 1, {0x41}}, {{0xD800, 0x41}, 64, 0, sourceIllegal, 0, {}},
       {{0xD800, 0x41, 0xDC00, 0xD800, 0xD800, 0xDC00}, 64, 1, conversionOK, 6, {0xD800, 0x41, 0xDC00, 0xD800, 0x10000}}});
   check(ConvertUTF16toUTF8, {
       {{0xD800, 0x41}, 64, 1, conversionOK, 2, {0xED, 0xA0, 0x80, 0x41}},
-      {{0xD800, 0x41}, 64, 0, sourceIllegal, 0, {}},
-      {{0x41, 0xDBFF}, 64, 2, sourceExhausted, 1, {0x41}}});
+      {{0xD800, 0x41}, 64, 0, sourceIllegal, 0, {}}, {{0x41, 0xDBFF}, 64, 2, sourceExhausted, 1, {0x41}}});
   // UTF-32 to UTF-8: above 0x10FFFF is replaced in both modes.
   check(ConvertUTF32toUTF8, {
       {{0x110000, 0x41}, 64, 2, sourceIllegal, 2, {0xEF, 0xBF, 0xBD, 0x41}},
       {{0x110000, 0x41}, 3, 1, targetExhausted, 1, {0xEF, 0xBF, 0xBD}},
-      {{0xD800}, 0, 0, sourceIllegal, 0, {}},
-      {{0xD800}, 64, 1, conversionOK, 1, {0xED, 0xA0, 0x80}}});
+      {{0xD800}, 0, 0, sourceIllegal, 0, {}}, {{0xD800}, 64, 1, conversionOK, 1, {0xED, 0xA0, 0x80}}});
   // UTF-8 readers: exhaustion, then well-formedness, then room.
   check(ConvertUTF8toUTF32, {
-      {{0x41, 0xE2, 0x82}, 64, 2, sourceExhausted, 1, {0x41}},
-      {{0xE2, 0x41, 0x41}, 64, 2, sourceIllegal, 0, {}},
-      {{0xFF}, 64, 2, sourceExhausted, 0, {}},
-      {{0xFF, 0x80, 0x80, 0x80, 0x80, 0x80}, 64, 2, sourceIllegal, 0, {}},
-      {{0xF0, 0x41}, 0, 2, sourceExhausted, 0, {}},
-      {{0xC3, 0x41}, 0, 2, sourceIllegal, 0, {}}});
+      {{0x41, 0xE2, 0x82}, 64, 2, sourceExhausted, 1, {0x41}}, {{0xE2, 0x41, 0x41}, 64, 2, sourceIllegal, 0, {}},
+      {{0xFF}, 64, 2, sourceExhausted, 0, {}}, {{0xFF, 0x80, 0x80, 0x80, 0x80, 0x80}, 64, 2, sourceIllegal, 0, {}},
+      {{0xF0, 0x41}, 0, 2, sourceExhausted, 0, {}}, {{0xC3, 0x41}, 0, 2, sourceIllegal, 0, {}}});
 }
 
 // Every scalar value through each routine, into a target of exactly the
