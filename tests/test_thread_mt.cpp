@@ -14,8 +14,6 @@ using namespace Brackwell;
 
 namespace {
 
-void pause(int ms) { BQUtilSync::sleep(ms); }
-
 template <class F> void runThreads(int n, F f) {
   std::vector<std::thread> ts;
   for (int t = 0; t < n; ++t)
@@ -35,18 +33,17 @@ struct Task : BQThread {
   std::function<void()> inside = [] {};
   std::int32_t task() override {
     for (++started, inside(); !release;)
-      pause(1);
+      BQUtilSync::sleep(1);
     if (++runs, throws)
       throw 1;
     return result ? result : runs.load();
   }
 };
 
+// A task with no interrupt of its own, so that ~BQThread must wait for it.
 // Its flag outlives it: the task runs on while ~BQThread waits.
 std::atomic<int> gPhase{0};
-struct Bare : BQThread { // no interrupt of its own: ~BQThread must wait
-  std::int32_t task() override { return gPhase = 1, pause(30), gPhase = 2; }
-};
+struct Bare : BQThread { std::int32_t task() override { return gPhase = 1, BQUtilSync::sleep(30), gPhase = 2; } };
 
 // tryLock() from another thread, released again when it got the mutex.
 BQ_STATUS tryLockElsewhere(BQUtilMutex& m) {
@@ -69,7 +66,7 @@ TEST(ThreadMt, ExecuteAndInterrupt) {
   std::thread runner([&] { EXPECT_EQ(0, u.executeInCurrentThread()); });
   runThreads(4, [&](int) { accepted += t.execute() == BQ_STS_Success && t.started <= 1; });
   for (int wait = 0; wait < 5000 && !u.started; ++wait)
-    pause(1);
+    BQUtilSync::sleep(1);
   note(accepted);
   for (Task* x : {&t, &u})
     note(x->execute()), note(x->executeInCurrentThread());
@@ -77,7 +74,7 @@ TEST(ThreadMt, ExecuteAndInterrupt) {
   // thread to join): all return when the task has ended.
   auto stop = [&](Task* x) { ok += x->interrupt() == BQ_STS_Success && x->runs == 1; };
   std::thread a(stop, &t), b(stop, &t), c(stop, &u);
-  pause(20);
+  BQUtilSync::sleep(20);
   note(ok);
   t.release = u.release = true;
   a.join(), b.join(), c.join(), runner.join();
@@ -100,7 +97,7 @@ TEST(ThreadMt, ExecuteAndInterrupt) {
     }
   });
   for (int wait = 0; wait < 5000 && t.getTaskReturnValue() != 22; ++wait)
-    pause(1);
+    BQUtilSync::sleep(1);
   note(t.getTaskReturnValue()), note(bad);
   EXPECT_LT((vmPages() - before) * sysconf(_SC_PAGESIZE), 48L << 20);
   // A task that throws gives 1, in either thread.
@@ -113,12 +110,11 @@ TEST(ThreadMt, ExecuteAndInterrupt) {
 }
 
 TEST(ThreadMt, DestructionWaitsForTheTask) {
-  {
-    Bare t;
-    ASSERT_EQ(BQ_STS_Success, t.execute());
-    while (gPhase == 0) // the task's virtual call comes before the destructor
-      pause(1);
-  }
+  auto t = std::make_unique<Bare>();
+  ASSERT_EQ(BQ_STS_Success, t->execute());
+  while (gPhase == 0) // the task's virtual call comes before the destructor
+    BQUtilSync::sleep(1);
+  t.reset();
   EXPECT_EQ(2, gPhase.load());
 }
 
@@ -164,8 +160,7 @@ TEST(UtilSyncMt, MutexAndAtomics) {
   constexpr int kPer = 2000;
   std::vector<char> cells(4 * kPer + 1);
   void* slot = &cells[0];
-  long counter = 0;
-  int up = INT_MAX - kPer, down = INT_MIN + kPer;
+  int up = INT_MAX - kPer, down = INT_MIN + kPer, counter = 0; // counter: the unguarded one
   std::vector<unsigned> seen(8 * kPer); // distances from the start, mod 2^32
   std::atomic<long> entered{0}, bad{0}, wins{0};
   runThreads(4, [&](int t) {
