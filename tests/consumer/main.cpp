@@ -9,17 +9,14 @@
 
 using namespace Brackwell;
 
-struct Answer : BQThread {
-  std::int32_t task() override { return 42; }
-};
+struct Answer : BQThread { std::int32_t task() override { return 42; } };
 
 int main() {
   auto const dir = BQFileSpec("/usr/include/", "stdio.h", BQFileSpec::ENCODING_UTF8).dirname();
   Answer a;
   bool ok = std::strcmp(dir.utf8(), "/usr/include") == 0 && BQFileUtils::isDirectory(dir) &&
             a.execute() == BQ_STS_Success && a.interrupt() == BQ_STS_Success &&
-            a.getTaskReturnValue() == 42 &&
-            std::strcmp(BRACKWELL_VERSION_STRING, EXPECTED_VERSION) == 0;
+            a.getTaskReturnValue() == 42 && std::strcmp(BRACKWELL_VERSION_STRING, EXPECTED_VERSION) == 0;
   try {
     throw BQUtilException(BQ_STS_OutOfMemory);
   } catch (BQUtilException const& e) {
