@@ -10,9 +10,8 @@ using SU = Brackwell::BQStringUtils;
 // The first n characters (up to the terminator if none given) of an array
 // an operation handed over; the array is released.
 template <class C> static std::basic_string<C> take(C* p, std::size_t n = std::string::npos) {
-  std::basic_string<C> s(p, n == std::string::npos ? std::char_traits<C>::length(p) : n);
-  delete[] p;
-  return s;
+  std::unique_ptr<C[]> const owned(p);
+  return std::basic_string<C>(p, n == std::string::npos ? std::char_traits<C>::length(p) : n);
 }
 
 // Every itoa overload replaces the output's content; the wide overloads of
