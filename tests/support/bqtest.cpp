@@ -64,25 +64,23 @@ namespace {
 enum { BQ_FAULT_CALLS(BQ_ID, BQ_ID) kAlloc }; // an allocation's id is the last
 
 std::atomic<long> g_live{0};
-thread_local long t_countdown = 0; // fail when it reaches 0 after decrement
+// What this thread is armed with: the call that fails is the one that takes
+// the countdown to 0, and every call named `always` fails; both with `err`.
+struct Armed { long countdown; int err; char const* always; };
+thread_local Armed t_armed{};
 thread_local bool t_paused = false;
-thread_local int t_err = 0, t_failedNth = 0;
-thread_local char const *t_always = nullptr, *t_failed = nullptr;
+thread_local int t_failedNth = 0;
+thread_local char const* t_failed = nullptr;
 thread_local int t_seen[kAlloc + 1]; // calls per id since the arm
 } // namespace
 
 namespace bqtest {
 void armPoint(long n, int err, char const* always) {
-  t_countdown = n > 0 ? n : 0;
-  t_err = err;
-  t_always = always;
+  t_armed = {n > 0 ? n : 0, err, always};
   t_failed = nullptr;
   std::memset(t_seen, 0, sizeof t_seen);
 }
-void disarm() {
-  t_countdown = 0;
-  t_always = nullptr;
-}
+void disarm() { t_armed = {}; }
 void pause(bool on) { t_paused = on; }
 std::string failedPoint() { return t_failed ? t_failed + ("#" + std::to_string(t_failedNth)) : ""; }
 long liveBlocks() { return g_live.load(); }
@@ -130,14 +128,14 @@ std::string TempTree::read(std::string const& absPath) {
 static int fails(int id, char const* name) {
   if (t_paused)
     return 0;
-  if (t_always != nullptr && std::strcmp(t_always, name) == 0)
-    return t_err;
+  if (t_armed.always != nullptr && std::strcmp(t_armed.always, name) == 0)
+    return t_armed.err;
   int nth = ++t_seen[id];
-  if (t_countdown <= 0 || --t_countdown > 0)
+  if (t_armed.countdown <= 0 || --t_armed.countdown > 0)
     return 0;
   t_failed = name;
   t_failedNth = nth;
-  return t_err;
+  return t_armed.err;
 }
 
 // The flag that ferror() reads (glibc's FILE).
