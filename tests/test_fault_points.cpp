@@ -102,6 +102,7 @@ std::pair<std::string, std::string> run(Row const& r, long n, int err) {
   std::string const point = bqtest::failedPoint();
   EXPECT_TRUE(n == 0 || (leaked[0] == 0 && leaked[1] == 0))
       << r.name << ", " << point << ": " << leaked[0] << " blocks, " << leaked[1] << " descriptors leaked";
+  // A file made or changed is told with its size.
   auto const size = [](std::string const& v) { return v == "<dir>" ? "" : ":" + str(long(v.size())); };
   std::string const outcome = out + bqtest::changes(before, bqtest::snapshot("."), size);
   EXPECT_EQ(0, ::chdir(".."));
